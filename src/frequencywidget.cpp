@@ -1,0 +1,34 @@
+#include "frequencywidget.h"
+#include "ui_frequencywidget.h"
+
+#include <algorithm>
+
+FrequencyWidget::FrequencyWidget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui_FrequencyWidget)
+{
+    ui->setupUi(this);
+
+    connect(ui->pbSet, &QPushButton::clicked, this,
+            [this] { emit setButtonCkicked(channelIndex, ui->sbFrequency->value()); });
+    connect(ui->pbGet, &QPushButton::clicked, this,
+            [this] { emit getButtonCkicked(channelIndex); });
+}
+
+FrequencyWidget::~FrequencyWidget()
+{
+    delete ui;
+}
+
+void FrequencyWidget::setChannelIndex(int index)
+{
+    channelIndex = index;
+    ui->lFrequency->setText(QStringLiteral("Frequency %1 (1-1000000 Hz)").arg(index));
+}
+
+void FrequencyWidget::setFrequency(long value)
+{
+    // Clamp before narrowing: long is 64 bits wide on Linux.
+    QSpinBox *box = ui->sbFrequency;
+    box->setValue(int(std::clamp<long>(value, box->minimum(), box->maximum())));
+}

@@ -1,0 +1,379 @@
+#include "widget.h"
+#include "ui_widget.h"
+
+#include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QDebug>
+#include <QHostAddress>
+#include <QNetworkProxy>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
+#include <QTcpSocket>
+
+#include <cmath>
+#include <optional>
+
+namespace {
+
+constexpr quint16 instrumentPort = 4000;
+constexpr int waitMs = 1000;
+// No reply of the instrument comes near this; anything longer is noise.
+constexpr qint64 maxReplyBytes = 64 * 1024;
+
+// Trigger types on the wire, in the order of the panel's combo box.
+const char *const triggerKeywords[] = {"OFF", "IN1", "IN2"};
+
+// Reads the typed text as exactly four decimal parts. QHostAddress would read
+// "010" as octal and complete "10.1" to 10.0.0.1; here such text is no address.
+// A null address makes the socket fail at once as for an unknown host, without
+// a name lookup.
+QHostAddress instrumentAddress(const QString &text)
+{
+    static const QRegularExpression dottedQuad(
+        QStringLiteral("^([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})\\.([0-9]{1,3})$"));
+    const QRegularExpressionMatch match = dottedQuad.match(text);
+    if (!match.hasMatch())
+        return QHostAddress();
+    quint32 address = 0;
+    for (int part = 1; part <= 4; ++part) {
+        const uint octet = match.capturedView(part).toUInt();
+        if (octet > 255)
+            return QHostAddress();
+        address = address << 8 | octet;
+    }
+    return QHostAddress(address);
+}
+
+void logDiscarded(const QByteArray &bytes)
+{
+    if (!bytes.isEmpty())
+        qDebug() << "discarded:" << QString::fromUtf8(bytes);
+}
+
+// Moves buffered input into `line`, up to and including the first line end;
+// what follows stays in the socket. Bytes beyond maxReplyBytes are counted in
+// `dropped` instead of kept. Returns true once the line end has been taken.
+bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
+{
+    while (link->bytesAvailable() > 0) {
+        const QByteArray piece = link->readLine(maxReplyBytes);
+        const qint64 room = qMax<qint64>(0, maxReplyBytes - line.size());
+        line.append(piece.left(room));
+        dropped += qMax<qint64>(0, piece.size() - room);
+        if (piece.endsWith('\n'))
+            return true;
+    }
+    return false;
+}
+
+// Collects one line until `deadline`; returns true once its line end has arrived.
+bool collectLine(QTcpSocket *link, QByteArray &line, qint64 &dropped, QDeadlineTimer deadline)
+{
+    while (!takeLine(link, line, dropped)) {
+        if (deadline.hasExpired() || link->state() != QAbstractSocket::ConnectedState)
+            return false;
+        link->waitForReadyRead(int(deadline.remainingTime()));
+    }
+    return true;
+}
+
+// The value of a reply "<source or channel>,<value>": the second of exactly
+// two non-empty comma-separated pieces.
+std::optional<QString> replyValue(const QString &reply)
+{
+    const QStringList pieces = reply.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    if (pieces.size() != 2)
+        return std::nullopt;
+    return pieces.at(1);
+}
+
+std::optional<int> replyInteger(const QString &reply)
+{
+    const std::optional<QString> value = replyValue(reply);
+    bool ok = false;
+    const int number = value ? value->trimmed().toInt(&ok, 10) : 0;
+    return ok ? std::optional<int>(number) : std::nullopt;
+}
+
+std::optional<double> replyNumber(const QString &reply)
+{
+    const std::optional<QString> value = replyValue(reply);
+    bool ok = false;
+    const double number = value ? value->trimmed().toDouble(&ok) : 0.0;
+    return ok && std::isfinite(number) ? std::optional<double>(number) : std::nullopt;
+}
+
+} // namespace
+
+Widget::Widget(QWidget *parent)
+    : QWidget(parent)
+    , ui(new Ui_Widget)
+{
+    ui->setupUi(this);
+
+    const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
+    const QRegularExpression address(QLatin1Char('^') + octet + QLatin1String("\\.") + octet
+                                     + QLatin1String("\\.") + octet + QLatin1String("\\.") + octet
+                                     + QLatin1Char('$'));
+    ui->leTcpIpAdress->setValidator(new QRegularExpressionValidator(address, this));
+
+    connectPanels();
+}
+
+Widget::~Widget()
+{
+    // A connected socket, destroyed with the window, still signals its loss:
+    // nothing must handle it, and no new attempt may start.
+    if (socket)
+        socket->disconnect(this);
+    delete ui;
+}
+
+void Widget::connectPanels()
+{
+    frequencyWidgets = {ui->wFrequency1, ui->wFrequency2};
+    for (int p = 0; p < frequencyWidgets.size(); ++p) {
+        FrequencyWidget *panel = frequencyWidgets.at(p);
+        panel->setChannelIndex(p + 1);
+        connect(panel, &FrequencyWidget::getButtonCkicked, this, &Widget::getFrequency);
+        connect(panel, &FrequencyWidget::setButtonCkicked, this, &Widget::setFrequency);
+    }
+
+    channelWidgets = {ui->wChannel0, ui->wChannel1, ui->wChannel2, ui->wChannel3, ui->wChannel4,
+                      ui->wChannel5, ui->wChannel6, ui->wChannel7, ui->wChannel8};
+    for (int p = 0; p < channelWidgets.size(); ++p) {
+        ChannelWidget *panel = channelWidgets.at(p);
+        panel->setChannelIndex(p);
+        connect(panel, &ChannelWidget::getTriggerTypeClicked, this, &Widget::getTriggerTypeClicked);
+        connect(panel, &ChannelWidget::setTriggerTypeClicked, this, &Widget::setTriggerTypeClicked);
+        connect(panel, &ChannelWidget::getWidthClicked, this, &Widget::getWidthClicked);
+        connect(panel, &ChannelWidget::setWidthClicked, this, &Widget::setWidthClicked);
+        connect(panel, &ChannelWidget::getAmplitudeClicked, this, &Widget::getAmplitudeClicked);
+        connect(panel, &ChannelWidget::setAmplitudeClicked, this, &Widget::setAmplitudeClicked);
+        connect(panel, &ChannelWidget::getDelayClicked, this, &Widget::getDelayClicked);
+        connect(panel, &ChannelWidget::setDelayClicked, this, &Widget::setDelayClicked);
+    }
+}
+
+ChannelWidget *Widget::channelPanel(int channel) const
+{
+    return channel >= 0 && channel < channelWidgets.size() ? channelWidgets.at(channel) : nullptr;
+}
+
+void Widget::showConnected(bool connected)
+{
+    ui->gbChannels->setEnabled(connected);
+    ui->gbFrequency->setEnabled(connected);
+    ui->pbUpdateData->setEnabled(connected);
+    ui->pbConnect->setEnabled(!connected);
+    ui->leTcpIpAdress->setEnabled(!connected);
+}
+
+void Widget::on_pbConnect_clicked()
+{
+    // At most one socket lives at a time: release the one of an earlier attempt.
+    if (socket) {
+        socket->disconnect();
+        socket->deleteLater();
+    }
+    socket = new QTcpSocket(this);
+    socket->setProxy(QNetworkProxy::NoProxy);
+    socket->setReadBufferSize(maxReplyBytes);
+    connect(socket, &QAbstractSocket::disconnected, this, [this] { connectionLost(); });
+
+    socket->connectToHost(instrumentAddress(ui->leTcpIpAdress->text()), instrumentPort,
+                          QIODevice::ReadWrite);
+    socket->waitForConnected(waitMs);
+
+    if (socket->state() == QAbstractSocket::ConnectedState) {
+        qDebug() << "Connected";
+        showConnected(true);
+        socket->readAll();
+        const QString identity = query(QStringLiteral("*IDN?"), true);
+        qDebug() << identity;
+    } else {
+        qDebug() << "error";
+        qDebug() << socket->errorString();
+        if (reconnecting)
+            showConnected(false);
+    }
+}
+
+// Runs on the socket's disconnected signal, possibly inside a wait of query().
+void Widget::connectionLost()
+{
+    qDebug() << "disconnect";
+    QTcpSocket *lost = socket;
+    lost->disconnectFromHost();
+    if (lost->state() == QAbstractSocket::UnconnectedState || lost->waitForDisconnected(waitMs)) {
+        qDebug("Disconnected!");
+        lost->disconnect();
+        lost->deleteLater();
+        socket = nullptr;
+    }
+
+    if (reconnecting) {
+        // The new attempt has lost its connection too: give the controls back
+        // to the user rather than trying again and again.
+        showConnected(false);
+        return;
+    }
+    // Try again from the event loop, once the wait that noticed the loss has
+    // returned: an attempt made in here would nest inside that wait, and an
+    // instrument that accepts and closes at once would nest them without end.
+    reconnectPending = true;
+    QMetaObject::invokeMethod(this, &Widget::reconnect, Qt::QueuedConnection);
+}
+
+void Widget::reconnect()
+{
+    if (!std::exchange(reconnectPending, false))
+        return;
+    reconnecting = true;
+    on_pbConnect_clicked();
+    reconnecting = false;
+}
+
+void Widget::closeEvent(QCloseEvent *event)
+{
+    qDebug() << "close";
+    reconnectPending = false;
+    if (socket) {
+        socket->disconnect();
+        socket->disconnectFromHost();
+        if (socket->state() == QAbstractSocket::UnconnectedState || socket->waitForDisconnected(waitMs)) {
+            qDebug("Disconnected!");
+            socket->deleteLater();
+            socket = nullptr;
+        }
+    }
+    QWidget::closeEvent(event);
+}
+
+QString Widget::query(const QString &command, bool waitForReply)
+{
+    // The lost-connection handler may replace `socket` during a wait below;
+    // this exchange stays on the socket it started with.
+    const QPointer<QTcpSocket> link = socket;
+    if (!link || link->state() != QAbstractSocket::ConnectedState)
+        return QString();
+
+    if (waitForReply) {
+        // Whatever the instrument sent before this query (an answer to a set
+        // line, a late reply) must not be read as its reply. With no event
+        // loop running, a zero wait pulls in what the system already holds.
+        link->waitForReadyRead(0);
+        logDiscarded(link->readAll());
+        if (link->state() != QAbstractSocket::ConnectedState)
+            return QString();
+    }
+
+    const QString line = command + QLatin1String("\r\n");
+    qDebug() << "query:" << line;
+    link->write(line.toLocal8Bit());
+    link->waitForBytesWritten(waitMs);
+    if (!waitForReply)
+        return QString();
+
+    QByteArray reply;
+    qint64 dropped = 0;
+    if (!collectLine(link, reply, dropped, QDeadlineTimer(waitMs))) {
+        // No complete reply in time. It may still come: wait for its line end,
+        // so that it is not taken for the reply to the next query.
+        QByteArray late = reply;
+        reply.clear();
+        collectLine(link, late, dropped, QDeadlineTimer(waitMs));
+        logDiscarded(late);
+    }
+    if (dropped > 0)
+        qDebug() << "overflow:" << dropped;
+
+    const QString answer = QString::fromUtf8(reply);
+    qDebug() << "answer:" << answer;
+    return answer;
+}
+
+void Widget::setFrequency(int channel, long value)
+{
+    query(QStringLiteral("FREQ F%1,%2").arg(channel).arg(value), false);
+}
+
+void Widget::getFrequency(int channel)
+{
+    const std::optional<int> value = replyInteger(query(QStringLiteral("FREQ? F%1").arg(channel), true));
+    if (value && channel >= 1 && channel <= frequencyWidgets.size())
+        frequencyWidgets.at(channel - 1)->setFrequency(*value);
+}
+
+void Widget::setTriggerTypeClicked(int channel, int value)
+{
+    const bool known = value >= 0 && value < int(std::size(triggerKeywords));
+    const QString keyword = known ? QLatin1String(triggerKeywords[value]) : QString();
+    query(QStringLiteral("TRIG T%1,%2").arg(channel).arg(keyword), false);
+}
+
+void Widget::getTriggerTypeClicked(int channel)
+{
+    const QString reply = query(QStringLiteral("TRIG? T%1").arg(channel), true);
+    qDebug() << reply;
+    const std::optional<QString> value = replyValue(reply);
+    ChannelWidget *panel = channelPanel(channel);
+    if (!value || !panel)
+        return;
+    // Each keyword found sets its type, so with several the last one wins.
+    for (int type = 0; type < int(std::size(triggerKeywords)); ++type) {
+        if (value->contains(QLatin1String(triggerKeywords[type])))
+            panel->setTriggerType(type);
+    }
+}
+
+void Widget::setWidthClicked(int channel, long value)
+{
+    query(QStringLiteral("WIDTH T%1,%2").arg(channel).arg(value), false);
+}
+
+void Widget::getWidthClicked(int channel)
+{
+    const std::optional<int> value = replyInteger(query(QStringLiteral("WIDTH? T%1").arg(channel), true));
+    if (ChannelWidget *panel = channelPanel(channel); value && panel)
+        panel->setWidth(*value);
+}
+
+void Widget::setAmplitudeClicked(int channel, double value)
+{
+    // The instrument takes the amplitude in millivolts.
+    query(QStringLiteral("AMPL T%1,%2").arg(channel).arg(qRound(value * 1000.0)), false);
+}
+
+void Widget::getAmplitudeClicked(int channel)
+{
+    // ...but answers in volts.
+    const std::optional<double> value = replyNumber(query(QStringLiteral("AMPL? T%1").arg(channel), true));
+    if (ChannelWidget *panel = channelPanel(channel); value && panel)
+        panel->setAmplitude(*value);
+}
+
+void Widget::setDelayClicked(int channel, double value)
+{
+    const QString delay = QString::number(value, 'g', QLocale::FloatingPointShortest);
+    query(QStringLiteral("DELAY T%1,%2").arg(channel).arg(delay), false);
+}
+
+void Widget::getDelayClicked(int channel)
+{
+    const std::optional<double> value = replyNumber(query(QStringLiteral("DELAY? T%1").arg(channel), true));
+    if (ChannelWidget *panel = channelPanel(channel); value && panel)
+        panel->setDelay(*value);
+}
+
+void Widget::on_pbUpdateData_clicked()
+{
+    getFrequency(1);
+    getFrequency(2);
+    for (int channel = 0; channel < channelWidgets.size(); ++channel) {
+        getAmplitudeClicked(channel);
+        getWidthClicked(channel);
+        getDelayClicked(channel);
+        getTriggerTypeClicked(channel);
+    }
+}

@@ -1,0 +1,60 @@
+#ifndef WIDGET_H
+#define WIDGET_H
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+QT_BEGIN_NAMESPACE
+class QTcpSocket;
+class Ui_Widget;
+QT_END_NAMESPACE
+
+class ChannelWidget;
+class FrequencyWidget;
+
+// The main window: the connection to the instrument and the commands it understands.
+class Widget : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit Widget(QWidget *parent = nullptr);
+    ~Widget() override;
+
+    // Sends one command line and, when asked, returns the instrument's reply line.
+    QString query(const QString &command, bool waitForReply);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private slots:
+    void on_pbConnect_clicked();
+    void getFrequency(int channel);
+    void setFrequency(int channel, long value);
+    void setTriggerTypeClicked(int channel, int value);
+    void getTriggerTypeClicked(int channel);
+    void setWidthClicked(int channel, long value);
+    void getWidthClicked(int channel);
+    void setAmplitudeClicked(int channel, double value);
+    void getAmplitudeClicked(int channel);
+    void setDelayClicked(int channel, double value);
+    void getDelayClicked(int channel);
+    void on_pbUpdateData_clicked();
+
+private:
+    void connectPanels();
+    void showConnected(bool connected);
+    void connectionLost();
+    void reconnect();
+    ChannelWidget *channelPanel(int channel) const;
+
+    Ui_Widget *ui;
+    QPointer<QTcpSocket> socket;
+    QList<FrequencyWidget *> frequencyWidgets;
+    QList<ChannelWidget *> channelWidgets;
+    bool reconnectPending = false; // a new attempt after a lost connection is queued
+    bool reconnecting = false;     // that attempt is under way, identity exchange included
+};
+
+#endif // WIDGET_H

@@ -1,0 +1,189 @@
+#include "clientconnection.h"
+
+#include "instrument.h"
+#include "simulator.h"
+
+#include <QTcpSocket>
+
+namespace {
+
+constexpr int splitIntervalMs = 20;
+constexpr qint64 floodChunkBytes = 64 * 1024;
+constexpr int verboseLogBytes = 200;
+
+} // namespace
+
+ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
+                                   const SimulatorOptions &options, QObject *parent)
+    : QObject(parent),
+      m_socket(socket),
+      m_instrument(instrument),
+      m_options(options),
+      m_peer(socket->peerAddress().toString() + ':' + QString::number(socket->peerPort())),
+      m_random(options.garbageSeed.value_or(0))
+{
+    m_socket->setParent(this);
+    m_timer.setSingleShot(true);
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &ClientConnection::writePending);
+    connect(m_socket, &QTcpSocket::readyRead, this, &ClientConnection::readLines);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, &ClientConnection::writePending);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        if (m_options.verbose)
+            qInfo().nospace() << qPrintable(m_peer) << ": disconnected";
+        deleteLater();
+    });
+    if (m_options.verbose)
+        qInfo().nospace() << qPrintable(m_peer) << ": connected";
+    readLines();
+}
+
+void ClientConnection::readLines()
+{
+    while (!m_dropped && m_socket->canReadLine())
+        handleLine(m_socket->readLine());
+}
+
+void ClientConnection::handleLine(const QByteArray &line)
+{
+    emit lineReceived(line);
+    if (m_options.verbose)
+        qInfo().nospace() << qPrintable(m_peer) << ": received " << line;
+
+    if (m_options.dropAfterLines > 0 && ++m_linesReceived >= m_options.dropAfterLines) {
+        drop();
+        return;
+    }
+
+    QByteArray command = line;
+    if (command.endsWith('\n'))
+        command.chop(1);
+    if (command.endsWith('\r'))
+        command.chop(1);
+
+    bool understood = false;
+    PendingReply reply;
+    reply.bytes = m_instrument.reply(command, &understood);
+    if (const auto canned = m_options.replies.constFind(command); canned != m_options.replies.cend()) {
+        reply.bytes = *canned + "\r\n";
+        understood = true;
+    }
+    if (!understood)
+        qWarning().nospace() << qPrintable(m_peer) << ": not understood: " << command;
+
+    if (m_options.garbageSeed)
+        reply.bytes = garbage();
+    else if (understood && reply.bytes.isEmpty() && m_options.answerSets)
+        reply.bytes = *m_options.answerSets + "\r\n";
+    else if (understood && m_options.floodBytes > 0 && Instrument::commandOf(command) == "*IDN?")
+        reply.floodSize = m_options.floodBytes;
+
+    // Silent and muted lines have been applied all the same; only their answers are lost.
+    if (m_options.silent || reply.size() == 0)
+        return;
+    for (const QString &prefix : m_options.mutePrefixes) {
+        if (command.startsWith(prefix.toUtf8()))
+            return;
+    }
+
+    const bool query = Instrument::commandOf(command).endsWith('?');
+    enqueue(reply, qint64(m_options.latencyMs) + (query ? m_options.lateMs : 0));
+}
+
+// Like an instrument that reboots: the line that triggers it goes unanswered and unapplied,
+// replies still waiting are lost.
+void ClientConnection::drop()
+{
+    if (m_options.verbose)
+        qInfo().nospace() << qPrintable(m_peer) << ": dropping the connection";
+    m_dropped = true;
+    m_pending.clear();
+    m_timer.stop();
+    m_socket->disconnectFromHost();
+}
+
+void ClientConnection::enqueue(PendingReply reply, qint64 delayMs)
+{
+    reply.due = QDeadlineTimer(delayMs, Qt::PreciseTimer);
+    m_pending.enqueue(reply);
+    writePending();
+}
+
+// Writes what is due, oldest first. A reply that must wait (latency, the next piece of a
+// split reply, room in the socket for a flood) leaves the ones behind it waiting too.
+void ClientConnection::writePending()
+{
+    while (!m_pending.isEmpty() && m_socket->state() == QAbstractSocket::ConnectedState) {
+        PendingReply &reply = m_pending.head();
+        const qint64 waitMs = reply.due.remainingTime();
+        if (waitMs > 0) {
+            m_timer.start(int(waitMs));
+            return;
+        }
+
+        qint64 count = reply.size() - reply.written;
+        if (m_options.splitBytes > 0) {
+            count = qMin<qint64>(count, m_options.splitBytes);
+        } else if (reply.floodSize > 0) {
+            // bytesWritten brings us back here once the socket has sent its share.
+            if (m_socket->bytesToWrite() >= floodChunkBytes)
+                return;
+            count = qMin(count, floodChunkBytes);
+        }
+
+        const QByteArray piece = reply.take(count);
+        m_socket->write(piece);
+        emit replySent(piece);
+        if (m_options.verbose) {
+            QDebug log = qInfo().nospace();
+            log << qPrintable(m_peer) << ": sent " << piece.left(verboseLogBytes);
+            if (piece.size() > verboseLogBytes)
+                log << "... (" << piece.size() << " bytes)";
+        }
+
+        if (reply.written < reply.size()) {
+            if (m_options.splitBytes > 0)
+                reply.due = QDeadlineTimer(splitIntervalMs, Qt::PreciseTimer);
+        } else {
+            m_pending.dequeue();
+        }
+    }
+}
+
+QByteArray ClientConnection::PendingReply::take(qint64 count)
+{
+    QByteArray piece;
+    if (floodSize == 0) {
+        piece = bytes.mid(written, count);
+    } else {
+        // Filler with the line end only at the very end.
+        piece = QByteArray(count, 'X');
+        for (qint64 i = qMax(written, floodSize - 2); i < written + count; ++i)
+            piece[i - written] = i == floodSize - 1 ? '\n' : '\r';
+    }
+    written += count;
+    return piece;
+}
+
+// Mostly short lines, now and then one of up to 100 kB; control characters, bytes that are
+// not UTF-8, commas; usually ending in "\r\n", sometimes in "\n" or nothing.
+QByteArray ClientConnection::garbage()
+{
+    const int length = m_random.bounded(10) == 0 ? m_random.bounded(1, 100000)
+                                                  : m_random.bounded(1, 80);
+    QByteArray bytes(length, Qt::Uninitialized);
+    for (char &byte : bytes) {
+        switch (m_random.bounded(4)) {
+        case 0: byte = char(m_random.bounded(0x20)); break;
+        case 1: byte = char(m_random.bounded(0x80, 0x100)); break;
+        case 2: byte = ','; break;
+        default: byte = char(m_random.bounded(0x20, 0x7f)); break;
+        }
+    }
+    switch (m_random.bounded(8)) {
+    case 0: break;
+    case 1: bytes += '\n'; break;
+    default: bytes += "\r\n"; break;
+    }
+    return bytes;
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QQueue>
+#include <QRandomGenerator>
+#include <QTimer>
+
+class Instrument;
+class QTcpSocket;
+struct SimulatorOptions;
+
+// One client of the simulator: reads its lines, lets the shared instrument answer
+// them and writes the replies in order, applying the fault modes on the way.
+class ClientConnection : public QObject
+{
+    Q_OBJECT
+
+public:
+    ClientConnection(QTcpSocket *socket, Instrument &instrument, const SimulatorOptions &options,
+                     QObject *parent);
+
+signals:
+    void lineReceived(const QByteArray &line);
+    void replySent(const QByteArray &bytes);
+
+private:
+    // A reply waiting to be written; a flood reply is made up piece by piece as it goes out.
+    struct PendingReply
+    {
+        QByteArray bytes;
+        qint64 floodSize = 0;
+        qint64 written = 0;
+        QDeadlineTimer due;
+
+        qint64 size() const { return floodSize > 0 ? floodSize : bytes.size(); }
+        QByteArray take(qint64 count);
+    };
+
+    void readLines();
+    void handleLine(const QByteArray &line);
+    void drop();
+    void enqueue(PendingReply reply, qint64 delayMs);
+    void writePending();
+    QByteArray garbage();
+
+    QTcpSocket *m_socket;
+    Instrument &m_instrument;
+    const SimulatorOptions &m_options;
+    const QString m_peer;  // address:port, kept for logging after the socket has closed
+    QRandomGenerator m_random;
+    int m_linesReceived = 0;
+    bool m_dropped = false;
+    QQueue<PendingReply> m_pending;
+    QTimer m_timer;
+};

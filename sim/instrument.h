@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <array>
+
+// The state of the delay generator and its line-based command language.
+// Two frequency sources (F1, F2) and nine channels (T0..T8).
+class Instrument
+{
+public:
+    static constexpr int sourceCount = 2;
+    static constexpr int channelCount = 9;
+    static const QByteArray identity;
+
+    Instrument();
+
+    // Handles one line (without its terminator) and returns the reply including "\r\n".
+    // Set lines and lines that are not understood return an empty array; *understood
+    // tells them apart.
+    QByteArray reply(const QByteArray &line, bool *understood = nullptr);
+
+    // The command word of a line in upper case, e.g. "FREQ?" for "freq? f1".
+    static QByteArray commandOf(const QByteArray &line);
+
+private:
+    bool answer(const QByteArray &command, const QList<QByteArray> &arguments, QByteArray *reply);
+    bool query(const QByteArray &command, const QByteArray &target, QByteArray *reply) const;
+    bool set(const QByteArray &command, const QByteArray &target, const QByteArray &value);
+
+    std::array<int, sourceCount> m_frequencyHz;
+    std::array<QByteArray, channelCount> m_trigger;
+    std::array<int, channelCount> m_widthNs;
+    std::array<int, channelCount> m_amplitudeMv;
+    std::array<double, channelCount> m_delayPs;
+};

@@ -1,0 +1,129 @@
+#include "simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace {
+
+// SIGINT and SIGTERM only write a byte into this pipe; the event loop reads it and quits.
+int signalPipe[2];
+
+void onSignal(int)
+{
+    const int savedErrno = errno;
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    errno = savedErrno;
+}
+
+[[noreturn]] void failOption(const QString &name, const QString &value)
+{
+    QTextStream(stderr) << "dg318-sim: invalid value for --" << name << ": \"" << value << "\"\n";
+    ::exit(2);
+}
+
+qint64 number(const QCommandLineParser &parser, const QString &name, qint64 lowest, qint64 highest)
+{
+    bool ok = false;
+    const qint64 value = parser.value(name).toLongLong(&ok);
+    if (!ok || value < lowest || value > highest)
+        failOption(name, parser.value(name));
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("dg318-sim");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription("Simulates a Tarvo Model 318 delay generator on a TCP port.");
+    parser.addHelpOption();
+    parser.addOptions({
+        {"address", "Listen on <address>.", "address", "127.0.0.1"},
+        {"port", "Listen on <port>.", "port", "4000"},
+        {"latency", "Wait <ms> milliseconds before every reply.", "ms", "0"},
+        {"verbose", "Log every line received and sent."},
+        {"answer-sets", "Answer every set line with <text>.", "text"},
+        {"split", "Write every reply in pieces of <n> bytes, 20 ms apart.", "n"},
+        {"late", "Answer queries only after <ms> more milliseconds.", "ms"},
+        {"mute", "Never answer lines that begin with <prefix> (repeatable).", "prefix"},
+        {"silent", "Read everything, answer nothing."},
+        {"drop-after", "Close a connection when its <n>-th line arrives.", "n"},
+        {"refuse", "Close every connection as soon as it is accepted."},
+        {"garbage", "Answer every line with random bytes made from <seed>.", "seed"},
+        {"flood", "Answer *IDN? with <bytes> bytes.", "bytes"},
+        {"reply", "Answer <line> with <text> instead (repeatable), e.g. \"FREQ? F1=F1,abc\".",
+         "line=text"},
+    });
+    if (!parser.parse(app.arguments())) {
+        QTextStream(stderr) << "dg318-sim: " << parser.errorText() << '\n';
+        return 2;
+    }
+    if (parser.isSet("help"))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        QTextStream(stderr) << "dg318-sim: unexpected argument \""
+                            << parser.positionalArguments().constFirst() << "\"\n";
+        return 2;
+    }
+
+    SimulatorOptions options;
+    if (!options.address.setAddress(parser.value("address")))
+        failOption("address", parser.value("address"));
+    options.port = quint16(number(parser, "port", 0, 65535));
+    options.latencyMs = int(number(parser, "latency", 0, INT_MAX));
+    options.verbose = parser.isSet("verbose");
+    if (parser.isSet("answer-sets"))
+        options.answerSets = parser.value("answer-sets").toUtf8();
+    if (parser.isSet("split"))
+        options.splitBytes = int(number(parser, "split", 1, INT_MAX));
+    if (parser.isSet("late"))
+        options.lateMs = int(number(parser, "late", 0, INT_MAX));
+    options.mutePrefixes = parser.values("mute");
+    options.silent = parser.isSet("silent");
+    if (parser.isSet("drop-after"))
+        options.dropAfterLines = int(number(parser, "drop-after", 1, INT_MAX));
+    options.refuse = parser.isSet("refuse");
+    if (parser.isSet("garbage"))
+        options.garbageSeed = quint32(number(parser, "garbage", 0, UINT_MAX));
+    if (parser.isSet("flood"))
+        options.floodBytes = number(parser, "flood", 1, LLONG_MAX);
+    for (const QString &canned : parser.values("reply")) {
+        const qsizetype separator = canned.indexOf('=');
+        if (separator <= 0)
+            failOption("reply", canned);
+        options.replies.insert(canned.left(separator).toUtf8(), canned.mid(separator + 1).toUtf8());
+    }
+
+    if (::pipe(signalPipe) != 0) {
+        QTextStream(stderr) << "dg318-sim: cannot create a pipe: " << strerror(errno) << '\n';
+        return 1;
+    }
+    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    Simulator simulator(options);
+    QString errorText;
+    if (!simulator.listen(&errorText)) {
+        QTextStream(stderr) << "dg318-sim: cannot listen on " << options.address.toString() << ':'
+                            << options.port << ": " << errorText << '\n';
+        return 1;
+    }
+    QTextStream(stdout) << "listening on " << options.address.toString() << ':'
+                        << simulator.serverPort() << Qt::endl;
+    return app.exec();
+}

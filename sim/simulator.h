@@ -1,0 +1,56 @@
+#pragma once
+
+#include "instrument.h"
+
+#include <QHostAddress>
+#include <QMap>
+#include <QObject>
+#include <QStringList>
+
+#include <optional>
+
+class QTcpServer;
+
+struct SimulatorOptions
+{
+    QHostAddress address{QHostAddress::LocalHost};
+    quint16 port = 4000;
+    int latencyMs = 0;                    // delay before every reply
+    bool verbose = false;                 // log every line received and sent
+
+    // Fault modes, all off by default.
+    std::optional<QByteArray> answerSets; // answer set lines with this text and "\r\n"
+    int splitBytes = 0;                   // write replies in pieces of this size, 20 ms apart
+    int lateMs = 0;                       // extra delay before answers to queries
+    QStringList mutePrefixes;             // never answer lines that begin with one of these
+    bool silent = false;                  // answer nothing at all
+    int dropAfterLines = 0;               // close a connection when its n-th line arrives
+    bool refuse = false;                  // close every connection as soon as it is accepted
+    std::optional<quint32> garbageSeed;   // answer every line with random bytes
+    qint64 floodBytes = 0;                // answer "*IDN?" with this many bytes
+    QMap<QByteArray, QByteArray> replies; // answer these lines (without terminator) with this text and "\r\n"
+};
+
+// Serves one simulated instrument over TCP to any number of clients at once.
+class Simulator : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit Simulator(const SimulatorOptions &options, QObject *parent = nullptr);
+
+    bool listen(QString *errorText = nullptr);
+    quint16 serverPort() const;
+
+signals:
+    void clientConnected();
+    void lineReceived(const QByteArray &line);  // as received, terminator included
+    void replySent(const QByteArray &bytes);    // each write, so a split reply arrives in pieces
+
+private:
+    void acceptConnections();
+
+    const SimulatorOptions m_options;
+    Instrument m_instrument;
+    QTcpServer *m_server;
+};

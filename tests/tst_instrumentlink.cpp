@@ -1,0 +1,646 @@
+#include "channelwidget.h"
+#include "frequencywidget.h"
+#include "instrument.h"
+#include "logcapture.h"
+#include "simulatorthread.h"
+#include "widget.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTcpSocket>
+#include <QTest>
+
+#include <memory>
+
+// The window against the simulated instrument, each test function on a
+// loopback address of its own (port 4000), so suites can run side by side.
+class tst_InstrumentLink : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void connectSucceeds();
+    void connectFailsThenSucceeds();
+    void setButtonsSendLines_data();
+    void setButtonsSendLines();
+    void readBacks_data();
+    void readBacks();
+    void channelWithoutPanel_data();
+    void channelWithoutPanel();
+    void answersToSetLinesAreDiscarded();
+    void lateReplyNeverReachesTheNextControl();
+    void splitReplyIsCollected();
+    void addresses_data();
+    void addresses();
+    void droppedConnectionReconnects();
+    void lostConnectionWithoutInstrument();
+    void refusingInstrumentEndsNotConnected();
+    void closeWhileConnected();
+    void closeCancelsPendingAttempt();
+    void oneSocketAtATime();
+    void floodedReplyIsBounded();
+    void roundTripThroughTwoWindows();
+
+private:
+    static SimulatorOptions instrumentAt(const char *address)
+    {
+        SimulatorOptions options;
+        options.address = QHostAddress(QLatin1String(address));
+        return options;
+    }
+
+    template<typename T = QWidget>
+    static T *find(QObject &parent, const QString &path)
+    {
+        QObject *object = &parent;
+        for (const QString &name : path.split(QLatin1Char('/')))
+            object = object ? object->findChild<QObject *>(name) : nullptr;
+        T *found = qobject_cast<T *>(object);
+        if (!found)
+            qFatal("no %s", qPrintable(path));
+        return found;
+    }
+
+    static void pressConnect(Widget &w, const QString &address)
+    {
+        find<QLineEdit>(w, "leTcpIpAdress")->setText(address);
+        find<QPushButton>(w, "pbConnect")->click();
+    }
+
+    // Which controls can be used: the connection row and the two groups.
+    static QString controls(Widget &w)
+    {
+        QString state;
+        for (const char *name : {"leTcpIpAdress", "pbConnect", "pbUpdateData", "gbFrequency", "gbChannels"})
+            state += find(w, QLatin1String(name))->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+        return state;
+    }
+
+    static QStringList identityLog()
+    {
+        const QString identity = QString::fromLatin1(Instrument::identity);
+        return {"Connected", R"(query: "*IDN?\r\n")", QStringLiteral("answer: \"%1\\r\\n\"").arg(identity),
+                QStringLiteral("\"%1\\r\\n\"").arg(identity)};
+    }
+
+    static int socketsAlive(Widget &w)
+    {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return int(w.findChildren<QTcpSocket *>().size());
+    }
+
+    std::unique_ptr<LogCapture> log; // QTest installs its own handler first
+};
+
+static const QString connectedControls = QStringLiteral("00111");
+static const QString notConnectedControls = QStringLiteral("11000");
+
+void tst_InstrumentLink::initTestCase()
+{
+    log = std::make_unique<LogCapture>();
+}
+
+void tst_InstrumentLink::init()
+{
+    LogCapture::clear();
+}
+
+void tst_InstrumentLink::connectSucceeds()
+{
+    SimulatorThread instrument(instrumentAt("127.0.0.2"));
+    QVERIFY(instrument.isListening());
+    Widget w;
+    QCOMPARE(controls(w), notConnectedControls);
+
+    pressConnect(w, "127.0.0.2");
+    QCOMPARE(LogCapture::lines(), identityLog());
+    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(instrument.lines(), QList<QByteArray>{"*IDN?\r\n"});
+    QCOMPARE(instrument.connections(), 1);
+}
+
+void tst_InstrumentLink::connectFailsThenSucceeds()
+{
+    Widget w;
+    pressConnect(w, "127.0.0.3"); // nothing listens there yet
+    QCOMPARE(LogCapture::lines(), QStringList({"error", "\"Connection refused\""}));
+    QCOMPARE(controls(w), notConnectedControls);
+
+    SimulatorThread instrument(instrumentAt("127.0.0.3"));
+    LogCapture::clear();
+    find<QPushButton>(w, "pbConnect")->click();
+    QCOMPARE(LogCapture::lines(), identityLog());
+    QCOMPARE(controls(w), connectedControls);
+}
+
+void tst_InstrumentLink::setButtonsSendLines_data()
+{
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QVariant>("value");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QByteArray>("line");
+
+    QTest::newRow("frequency 2") << "wFrequency2/sbFrequency" << QVariant(1000) << "wFrequency2/pbSet"
+                                 << QByteArray("FREQ F2,1000\r\n");
+    QTest::newRow("frequency 1 highest") << "wFrequency1/sbFrequency" << QVariant(1000000) << "wFrequency1/pbSet"
+                                         << QByteArray("FREQ F1,1000000\r\n");
+    QTest::newRow("trigger IN1") << "wChannel3/cbTrigger" << QVariant(1) << "wChannel3/pbSetTrigger"
+                                 << QByteArray("TRIG T3,IN1\r\n");
+    QTest::newRow("trigger IN2") << "wChannel5/cbTrigger" << QVariant(2) << "wChannel5/pbSetTrigger"
+                                 << QByteArray("TRIG T5,IN2\r\n");
+    QTest::newRow("trigger OFF on channel 0") << "wChannel0/cbTrigger" << QVariant(0) << "wChannel0/pbSetTrigger"
+                                              << QByteArray("TRIG T0,OFF\r\n");
+    QTest::newRow("width on channel 0") << "wChannel0/sbWidth" << QVariant(200) << "wChannel0/pbSetWidth"
+                                        << QByteArray("WIDTH T0,200\r\n");
+    QTest::newRow("width on channel 8") << "wChannel8/sbWidth" << QVariant(1000000) << "wChannel8/pbSetWidth"
+                                        << QByteArray("WIDTH T8,1000000\r\n");
+    QTest::newRow("amplitude in millivolts") << "wChannel1/dsbAmplitude" << QVariant(2.5)
+                                             << "wChannel1/pbSetAmplitude" << QByteArray("AMPL T1,2500\r\n");
+    QTest::newRow("amplitude 2.01 V rounds, not truncates") << "wChannel1/dsbAmplitude" << QVariant(2.01)
+                                                            << "wChannel1/pbSetAmplitude"
+                                                            << QByteArray("AMPL T1,2010\r\n");
+    QTest::newRow("amplitude 2.29 V rounds, not truncates") << "wChannel7/dsbAmplitude" << QVariant(2.29)
+                                                            << "wChannel7/pbSetAmplitude"
+                                                            << QByteArray("AMPL T7,2290\r\n");
+    QTest::newRow("delay with a fraction") << "wChannel2/leDelay" << QVariant("1500.5") << "wChannel2/pbSetDelay"
+                                           << QByteArray("DELAY T2,1500.5\r\n");
+    QTest::newRow("delay initial 0") << "" << QVariant() << "wChannel2/pbSetDelay" << QByteArray("DELAY T2,0\r\n");
+    QTest::newRow("delay six digits") << "wChannel2/leDelay" << QVariant("123456") << "wChannel2/pbSetDelay"
+                                      << QByteArray("DELAY T2,123456\r\n");
+    QTest::newRow("delay one million") << "wChannel2/leDelay" << QVariant("1000000") << "wChannel2/pbSetDelay"
+                                       << QByteArray("DELAY T2,1e+06\r\n");
+    QTest::newRow("delay seven digits keeps every digit") << "wChannel2/leDelay" << QVariant("1234567")
+                                                          << "wChannel2/pbSetDelay"
+                                                          << QByteArray("DELAY T2,1234567\r\n");
+}
+
+void tst_InstrumentLink::setButtonsSendLines()
+{
+    QFETCH(QString, control);
+    QFETCH(QVariant, value);
+    QFETCH(QString, button);
+    QFETCH(QByteArray, line);
+
+    SimulatorThread instrument(instrumentAt("127.0.0.4"));
+    Widget w;
+    pressConnect(w, "127.0.0.4");
+    if (!control.isEmpty()) {
+        QWidget *widget = find(w, control);
+        if (auto *combo = qobject_cast<QComboBox *>(widget))
+            combo->setCurrentIndex(value.toInt());
+        else if (auto *spin = qobject_cast<QSpinBox *>(widget))
+            spin->setValue(value.toInt());
+        else if (auto *doubleSpin = qobject_cast<QDoubleSpinBox *>(widget))
+            doubleSpin->setValue(value.toDouble());
+        else
+            qobject_cast<QLineEdit *>(widget)->setText(value.toString());
+    }
+    instrument.clearLines();
+    LogCapture::clear();
+
+    find<QPushButton>(w, button)->click();
+    QVERIFY(instrument.waitForLines(1));
+    QCOMPARE(instrument.lines(), QList<QByteArray>{line});
+    // A set line waits for no reply.
+    QCOMPARE(LogCapture::lines(),
+             QStringList{QStringLiteral("query: \"%1\\r\\n\"").arg(QString::fromLatin1(line.chopped(2)))});
+}
+
+void tst_InstrumentLink::readBacks_data()
+{
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QByteArray>("reply"); // the simulator's canned answer, CR LF added
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("frequency") << "wFrequency1/pbGet" << QByteArray("FREQ? F1") << QByteArray("F1,2500")
+                               << "wFrequency1/sbFrequency" << "2500";
+    QTest::newRow("frequency 2") << "wFrequency2/pbGet" << QByteArray("FREQ? F2") << QByteArray("F2,777")
+                                 << "wFrequency2/sbFrequency" << "777";
+    QTest::newRow("frequency without comma ignored") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
+                                                     << QByteArray("2500") << "wFrequency1/sbFrequency" << "1000";
+    QTest::newRow("three pieces ignored") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
+                                          << QByteArray("F1,2500,5") << "wFrequency1/sbFrequency" << "1000";
+    QTest::newRow("empty pieces dropped") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
+                                          << QByteArray(",F1,,2500") << "wFrequency1/sbFrequency" << "2500";
+    QTest::newRow("frequency clamped by the box") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
+                                                  << QByteArray("F1,0") << "wFrequency1/sbFrequency" << "1";
+    QTest::newRow("frequency not a number leaves the box") << "wFrequency2/pbGet" << QByteArray("FREQ? F2")
+                                                           << QByteArray("F2,abc") << "wFrequency2/sbFrequency"
+                                                           << "1000";
+    QTest::newRow("width") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3") << QByteArray("T3,350")
+                           << "wChannel3/sbWidth" << "350";
+    QTest::newRow("width not a number leaves the box") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
+                                                       << QByteArray("T3,abc") << "wChannel3/sbWidth" << "200";
+    QTest::newRow("width beyond 32 bits leaves the box") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
+                                                         << QByteArray("T3,4294967296") << "wChannel3/sbWidth"
+                                                         << "200";
+    QTest::newRow("width below range clamped") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
+                                               << QByteArray("T3,-5") << "wChannel3/sbWidth" << "10";
+    QTest::newRow("width on channel 0") << "wChannel0/pbGetWidth" << QByteArray("WIDTH? T0") << QByteArray("T0,42")
+                                        << "wChannel0/sbWidth" << "42";
+    QTest::newRow("width on channel 8") << "wChannel8/pbGetWidth" << QByteArray("WIDTH? T8")
+                                        << QByteArray("T8,999") << "wChannel8/sbWidth" << "999";
+    QTest::newRow("amplitude in volts") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
+                                        << QByteArray("T4,3.3") << "wChannel4/dsbAmplitude" << "3.30";
+    QTest::newRow("amplitude on channel 8") << "wChannel8/pbGetAmplitude" << QByteArray("AMPL? T8")
+                                            << QByteArray("T8,2.25") << "wChannel8/dsbAmplitude" << "2.25";
+    QTest::newRow("amplitude nan leaves the box") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
+                                                  << QByteArray("T4,nan") << "wChannel4/dsbAmplitude" << "5.00";
+    QTest::newRow("amplitude inf leaves the box") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
+                                                  << QByteArray("T4,inf") << "wChannel4/dsbAmplitude" << "5.00";
+    QTest::newRow("amplitude text leaves the box") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
+                                                   << QByteArray("T4,high") << "wChannel4/dsbAmplitude" << "5.00";
+    QTest::newRow("delay") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2") << QByteArray("T2,1500.5")
+                           << "wChannel2/leDelay" << "1500.5";
+    QTest::newRow("delay seven digits") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2")
+                                        << QByteArray("T2,1234567") << "wChannel2/leDelay" << "1234567";
+    QTest::newRow("delay exponent") << "wChannel8/pbGetDelay" << QByteArray("DELAY? T8")
+                                    << QByteArray("T8,1e+06") << "wChannel8/leDelay" << "1e+06";
+    QTest::newRow("delay not a number leaves the field") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2")
+                                                         << QByteArray("T2,soon") << "wChannel2/leDelay" << "0";
+    QTest::newRow("trigger") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2") << QByteArray("T2,IN2")
+                             << "wChannel2/cbTrigger" << "IN2";
+    QTest::newRow("trigger keyword case matters") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2")
+                                                  << QByteArray("T2,in2") << "wChannel2/cbTrigger" << "OFF";
+    QTest::newRow("trigger last keyword wins") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2")
+                                               << QByteArray("T2,OFF/IN1") << "wChannel2/cbTrigger" << "IN1";
+    QTest::newRow("trigger without keyword ignored") << "wChannel8/pbGetTrigger" << QByteArray("TRIG? T8")
+                                                     << QByteArray("T8,EXT") << "wChannel8/cbTrigger" << "OFF";
+    QTest::newRow("trigger on channel 8") << "wChannel8/pbGetTrigger" << QByteArray("TRIG? T8")
+                                          << QByteArray("T8,IN1") << "wChannel8/cbTrigger" << "IN1";
+}
+
+static QString shownBy(QWidget *control)
+{
+    if (auto *spin = qobject_cast<QAbstractSpinBox *>(control))
+        return spin->text();
+    if (auto *combo = qobject_cast<QComboBox *>(control))
+        return combo->currentText();
+    return qobject_cast<QLineEdit *>(control)->text();
+}
+
+void tst_InstrumentLink::readBacks()
+{
+    QFETCH(QString, button);
+    QFETCH(QByteArray, query);
+    QFETCH(QByteArray, reply);
+    QFETCH(QString, control);
+    QFETCH(QString, shown);
+
+    SimulatorOptions options = instrumentAt("127.0.0.5");
+    options.replies.insert(query, reply);
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.5");
+    instrument.clearLines();
+    LogCapture::clear();
+
+    find<QPushButton>(w, button)->click();
+    QCOMPARE(instrument.lines(), QList<QByteArray>{query + "\r\n"});
+    QCOMPARE(shownBy(find(w, control)), shown);
+
+    const QString quotedReply = QStringLiteral("\"%1\\r\\n\"").arg(QString::fromLatin1(reply));
+    QStringList expected = {QStringLiteral("query: \"%1\\r\\n\"").arg(QString::fromLatin1(query)),
+                            QStringLiteral("answer: ") + quotedReply};
+    if (query.startsWith("TRIG?"))
+        expected << quotedReply; // the trigger read-back logs its reply once more
+    QCOMPARE(LogCapture::lines(), expected);
+}
+
+void tst_InstrumentLink::channelWithoutPanel_data()
+{
+    QTest::addColumn<QByteArray>("slot");
+    QTest::addColumn<int>("channel");
+    QTest::addColumn<QByteArray>("query");
+
+    QTest::newRow("frequency source 0") << QByteArray("getFrequency") << 0 << QByteArray("FREQ? F0");
+    QTest::newRow("frequency source 3") << QByteArray("getFrequency") << 3 << QByteArray("FREQ? F3");
+    QTest::newRow("width channel 9") << QByteArray("getWidthClicked") << 9 << QByteArray("WIDTH? T9");
+    QTest::newRow("amplitude channel -1") << QByteArray("getAmplitudeClicked") << -1 << QByteArray("AMPL? T-1");
+    QTest::newRow("delay channel 9") << QByteArray("getDelayClicked") << 9 << QByteArray("DELAY? T9");
+    QTest::newRow("trigger channel 9") << QByteArray("getTriggerTypeClicked") << 9 << QByteArray("TRIG? T9");
+    QTest::newRow("trigger channel -1") << QByteArray("getTriggerTypeClicked") << -1 << QByteArray("TRIG? T-1");
+}
+
+void tst_InstrumentLink::channelWithoutPanel()
+{
+    QFETCH(QByteArray, slot);
+    QFETCH(int, channel);
+    QFETCH(QByteArray, query);
+
+    SimulatorOptions options = instrumentAt("127.0.0.6");
+    options.replies.insert(query, "X,IN2 300");
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.6");
+    instrument.clearLines();
+
+    QVERIFY(QMetaObject::invokeMethod(&w, slot.constData(), Q_ARG(int, channel)));
+    QCOMPARE(instrument.lines(), QList<QByteArray>{query + "\r\n"});
+    for (int n = 0; n < 9; ++n) {
+        QCOMPARE(find<QComboBox>(w, QStringLiteral("wChannel%1/cbTrigger").arg(n))->currentIndex(), 0);
+        QCOMPARE(find<QSpinBox>(w, QStringLiteral("wChannel%1/sbWidth").arg(n))->value(), n == 0 ? 500 : 200);
+    }
+    QCOMPARE(find<QSpinBox>(w, "wFrequency1/sbFrequency")->value(), 1000);
+    QCOMPARE(find<QSpinBox>(w, "wFrequency2/sbFrequency")->value(), 1000);
+}
+
+void tst_InstrumentLink::answersToSetLinesAreDiscarded()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.7");
+    options.answerSets = QByteArray("OK");
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.7");
+
+    find<QSpinBox>(w, "wChannel1/sbWidth")->setValue(300);
+    find<QPushButton>(w, "wChannel1/pbSetWidth")->click();
+    find<QDoubleSpinBox>(w, "wChannel1/dsbAmplitude")->setValue(2.5);
+    find<QPushButton>(w, "wChannel1/pbSetAmplitude")->click();
+    QVERIFY(instrument.waitForLines(3));
+    QTest::qWait(100); // for both "OK"s to arrive
+    find<QSpinBox>(w, "wChannel1/sbWidth")->setValue(10);
+    find<QDoubleSpinBox>(w, "wChannel1/dsbAmplitude")->setValue(5.0);
+    LogCapture::clear();
+
+    // Each reply reaches its own control, not the "OK"s in front of it.
+    find<QPushButton>(w, "wChannel1/pbGetWidth")->click();
+    find<QPushButton>(w, "wChannel1/pbGetAmplitude")->click();
+    QCOMPARE(find<QSpinBox>(w, "wChannel1/sbWidth")->value(), 300);
+    QCOMPARE(find<QDoubleSpinBox>(w, "wChannel1/dsbAmplitude")->value(), 2.5);
+    QCOMPARE(LogCapture::lines(), QStringList({R"(discarded: "OK\r\nOK\r\n")", R"(query: "WIDTH? T1\r\n")",
+                                               R"(answer: "T1,300\r\n")", R"(query: "AMPL? T1\r\n")",
+                                               R"(answer: "T1,2.5\r\n")"}));
+}
+
+void tst_InstrumentLink::lateReplyNeverReachesTheNextControl()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.8");
+    options.lateMs = 1200; // past the reply wait, within the wait for a late reply
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.8");
+    LogCapture::clear();
+
+    QElapsedTimer blocked;
+    blocked.start();
+    find<QPushButton>(w, "wChannel1/pbGetWidth")->click();
+    QVERIFY2(blocked.elapsed() < 2500, "a read-back blocks for its two waits at most");
+    find<QPushButton>(w, "wChannel1/pbGetDelay")->click();
+
+    // The late width reply would have been a delay of 200 ps.
+    QCOMPARE(find<QLineEdit>(w, "wChannel1/leDelay")->text(), QStringLiteral("0"));
+    QCOMPARE(LogCapture::lines(),
+             QStringList({R"(query: "WIDTH? T1\r\n")", R"(discarded: "T1,200\r\n")", R"(answer: "")",
+                          R"(query: "DELAY? T1\r\n")", R"(discarded: "T1,0\r\n")", R"(answer: "")"}));
+}
+
+void tst_InstrumentLink::splitReplyIsCollected()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.9");
+    options.splitBytes = 3;
+    options.replies.insert("WIDTH? T6", "T6,123456");
+    options.replies.insert("AMPL? T6", "T6,4.25");
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.9");
+    LogCapture::clear();
+
+    find<QPushButton>(w, "wChannel6/pbGetWidth")->click();
+    find<QPushButton>(w, "wChannel6/pbGetAmplitude")->click();
+    QCOMPARE(find<QSpinBox>(w, "wChannel6/sbWidth")->value(), 123456);
+    QCOMPARE(find<QDoubleSpinBox>(w, "wChannel6/dsbAmplitude")->value(), 4.25);
+    QCOMPARE(LogCapture::lines(), QStringList({R"(query: "WIDTH? T6\r\n")", R"(answer: "T6,123456\r\n")",
+                                               R"(query: "AMPL? T6\r\n")", R"(answer: "T6,4.25\r\n")"}));
+}
+
+void tst_InstrumentLink::addresses_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<bool>("connects");
+
+    QTest::newRow("leading zeros are decimal") << "127.000.000.010" << true;
+    QTest::newRow("plain") << "127.0.0.10" << true;
+    QTest::newRow("three parts") << "127.0.10" << false;
+    QTest::newRow("two parts") << "127.10" << false;
+    QTest::newRow("trailing dot") << "127.0.0." << false;
+    QTest::newRow("empty") << "" << false;
+    QTest::newRow("part above 255") << "127.0.0.266" << false;
+    QTest::newRow("space in front") << " 127.0.0.10" << false;
+    QTest::newRow("host name") << "localhost" << false;
+}
+
+void tst_InstrumentLink::addresses()
+{
+    QFETCH(QString, typed);
+    QFETCH(bool, connects);
+
+    // Were these read as QHostAddress reads them, the incomplete ones would
+    // reach this instrument, and "010" would be octal (127.0.0.8).
+    SimulatorThread instrument(instrumentAt("127.0.0.10"));
+    Widget w;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    pressConnect(w, typed);
+
+    if (connects) {
+        QCOMPARE(LogCapture::lines(), identityLog());
+        QCOMPARE(instrument.connections(), 1);
+    } else {
+        QCOMPARE(LogCapture::lines(), QStringList({"error", "\"Host not found\""}));
+        QVERIFY(elapsed.elapsed() < 500); // at once, not after the connection wait
+        QTest::qWait(50);
+        QCOMPARE(instrument.connections(), 0);
+        QCOMPARE(controls(w), notConnectedControls);
+    }
+}
+
+void tst_InstrumentLink::droppedConnectionReconnects()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.11");
+    options.dropAfterLines = 3; // the identity query, then two more lines
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.11");
+    find<QPushButton>(w, "wChannel1/pbSetWidth")->click();
+    LogCapture::clear();
+
+    find<QPushButton>(w, "wChannel1/pbSetWidth")->click();
+    QTRY_COMPARE(instrument.connections(), 2);
+    const QStringList expected = QStringList({R"(query: "WIDTH T1,200\r\n")", "disconnect", "Disconnected!"})
+                                 + identityLog();
+    QTRY_COMPARE(LogCapture::lines(), expected);
+    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(socketsAlive(w), 1);
+
+    // The new connection works.
+    find<QSpinBox>(w, "wChannel1/sbWidth")->setValue(10);
+    find<QPushButton>(w, "wChannel1/pbGetWidth")->click();
+    QCOMPARE(find<QSpinBox>(w, "wChannel1/sbWidth")->value(), 200);
+}
+
+void tst_InstrumentLink::lostConnectionWithoutInstrument()
+{
+    auto instrument = std::make_unique<SimulatorThread>(instrumentAt("127.0.0.12"));
+    Widget w;
+    pressConnect(w, "127.0.0.12");
+    LogCapture::clear();
+
+    instrument.reset(); // switched off
+    QTRY_COMPARE(LogCapture::lines(),
+                 QStringList({"disconnect", "Disconnected!", "error", "\"Connection refused\""}));
+    // Back to where the user can act, not stuck with every button dead.
+    QCOMPARE(controls(w), notConnectedControls);
+
+    instrument = std::make_unique<SimulatorThread>(instrumentAt("127.0.0.12"));
+    LogCapture::clear();
+    find<QPushButton>(w, "pbConnect")->click();
+    QCOMPARE(LogCapture::lines(), identityLog());
+    QCOMPARE(controls(w), connectedControls);
+}
+
+void tst_InstrumentLink::refusingInstrumentEndsNotConnected()
+{
+    // An instrument busy with another client accepts and closes at once.
+    // One new attempt follows the loss; its loss ends the attempts.
+    SimulatorOptions options = instrumentAt("127.0.0.13");
+    options.refuse = true;
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.13");
+
+    QTRY_COMPARE(controls(w), notConnectedControls);
+    QTest::qWait(300);
+    QCOMPARE(instrument.connections(), 2);
+    QCOMPARE(controls(w), notConnectedControls);
+    QCOMPARE(LogCapture::lines().count("Connected"), 2);
+    QCOMPARE(LogCapture::lines().count("disconnect"), 2);
+    QCOMPARE(socketsAlive(w), 0);
+}
+
+void tst_InstrumentLink::closeWhileConnected()
+{
+    SimulatorThread instrument(instrumentAt("127.0.0.14"));
+    Widget w;
+    w.show();
+    pressConnect(w, "127.0.0.14");
+    LogCapture::clear();
+
+    QVERIFY(w.close());
+    QCOMPARE(LogCapture::lines(), QStringList({"close", "Disconnected!"}));
+    QTest::qWait(100);
+    QCOMPARE(instrument.connections(), 1);
+    QCOMPARE(socketsAlive(w), 0);
+}
+
+void tst_InstrumentLink::closeCancelsPendingAttempt()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.15");
+    options.dropAfterLines = 1; // drops the connection on its identity query
+    SimulatorThread instrument(options);
+    Widget w;
+    w.show();
+    pressConnect(w, "127.0.0.15");
+    // The loss came inside the identity exchange; the new attempt waits for
+    // the event loop, which the close comes before.
+    QVERIFY(LogCapture::lines().contains("disconnect"));
+    QVERIFY(w.close());
+    QTest::qWait(200);
+    QCOMPARE(instrument.connections(), 1);
+    QCOMPARE(LogCapture::lines().count("Connected"), 1);
+    QCOMPARE(LogCapture::lines().last(), QStringLiteral("close"));
+}
+
+void tst_InstrumentLink::oneSocketAtATime()
+{
+    Widget w;
+    for (int attempt = 0; attempt < 3; ++attempt)
+        pressConnect(w, "127.0.0.16"); // nothing listens
+    QCOMPARE(LogCapture::lines().count("error"), 3);
+    QCOMPARE(socketsAlive(w), 1);
+}
+
+void tst_InstrumentLink::floodedReplyIsBounded()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.17");
+    options.floodBytes = 1000000;
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.17");
+
+    const QStringList lines = LogCapture::lines();
+    QCOMPARE(lines.filter(QStringLiteral("overflow:")),
+             QStringList{QStringLiteral("overflow: %1").arg(1000000 - 64 * 1024)});
+    const QString answer = lines.filter(QStringLiteral("answer:")).value(0);
+    QVERIFY(answer.size() > 64 * 1024 && answer.size() < 80 * 1024);
+    QCOMPARE(controls(w), connectedControls);
+
+    // The next exchange is not disturbed.
+    find<QSpinBox>(w, "wChannel1/sbWidth")->setValue(10);
+    find<QPushButton>(w, "wChannel1/pbGetWidth")->click();
+    QCOMPARE(find<QSpinBox>(w, "wChannel1/sbWidth")->value(), 200);
+}
+
+void tst_InstrumentLink::roundTripThroughTwoWindows()
+{
+    SimulatorThread instrument(instrumentAt("127.0.0.18"));
+
+    Widget setter;
+    pressConnect(setter, "127.0.0.18");
+    find<QSpinBox>(setter, "wFrequency1/sbFrequency")->setValue(12345);
+    find<QPushButton>(setter, "wFrequency1/pbSet")->click();
+    find<QSpinBox>(setter, "wFrequency2/sbFrequency")->setValue(999999);
+    find<QPushButton>(setter, "wFrequency2/pbSet")->click();
+    for (int n = 0; n < 9; ++n) {
+        const QString panel = QStringLiteral("wChannel%1/").arg(n);
+        find<QComboBox>(setter, panel + "cbTrigger")->setCurrentIndex(1 + n % 2);
+        find<QPushButton>(setter, panel + "pbSetTrigger")->click();
+        find<QSpinBox>(setter, panel + "sbWidth")->setValue(1000 + n);
+        find<QPushButton>(setter, panel + "pbSetWidth")->click();
+        if (n == 0)
+            continue;
+        find<QDoubleSpinBox>(setter, panel + "dsbAmplitude")->setValue(2.0 + n * 0.25);
+        find<QPushButton>(setter, panel + "pbSetAmplitude")->click();
+        find<QLineEdit>(setter, panel + "leDelay")->setText(QString::number(1234567 + n * 0.5, 'g', 10));
+        find<QPushButton>(setter, panel + "pbSetDelay")->click();
+    }
+    QVERIFY(instrument.waitForLines(1 + 2 + 9 * 2 + 8 * 2));
+
+    Widget reader;
+    pressConnect(reader, "127.0.0.18");
+    instrument.clearLines();
+    find<QPushButton>(reader, "pbUpdateData")->click();
+
+    QList<QByteArray> sweep = {"FREQ? F1\r\n", "FREQ? F2\r\n"};
+    for (int n = 0; n < 9; ++n) {
+        for (const char *query : {"AMPL? T%1\r\n", "WIDTH? T%1\r\n", "DELAY? T%1\r\n", "TRIG? T%1\r\n"})
+            sweep << QString::fromLatin1(query).arg(n).toLatin1();
+    }
+    QCOMPARE(sweep.size(), 38);
+    QCOMPARE(instrument.lines(), sweep);
+
+    QCOMPARE(find<QSpinBox>(reader, "wFrequency1/sbFrequency")->value(), 12345);
+    QCOMPARE(find<QSpinBox>(reader, "wFrequency2/sbFrequency")->value(), 999999);
+    for (int n = 0; n < 9; ++n) {
+        const QString panel = QStringLiteral("wChannel%1/").arg(n);
+        QCOMPARE(find<QComboBox>(reader, panel + "cbTrigger")->currentIndex(), 1 + n % 2);
+        QCOMPARE(find<QSpinBox>(reader, panel + "sbWidth")->value(), 1000 + n);
+        if (n == 0)
+            continue;
+        QCOMPARE(find<QDoubleSpinBox>(reader, panel + "dsbAmplitude")->value(), 2.0 + n * 0.25);
+        QCOMPARE(find<QLineEdit>(reader, panel + "leDelay")->text(),
+                 QString::number(1234567 + n * 0.5, 'g', 10));
+    }
+}
+
+QTEST_MAIN(tst_InstrumentLink)
+#include "tst_instrumentlink.moc"

@@ -1,0 +1,502 @@
+#include "simulatorthread.h"
+
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QScopeGuard>
+#include <QStringDecoder>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <algorithm>
+
+Q_DECLARE_METATYPE(SimulatorOptions)
+
+namespace {
+
+constexpr quint16 port = 4000;
+constexpr int hangMs = 2500;
+const QByteArray identityLine = "Tarvo,Model 318 Simulator,SN318001,1.0\r\n";
+
+SimulatorOptions optionsOn(const char *address, SimulatorOptions options = {})
+{
+    options.address = QHostAddress(QString::fromLatin1(address));
+    options.port = port;
+    return options;
+}
+
+bool connectTo(QTcpSocket &socket, const SimulatorOptions &options)
+{
+    socket.connectToHost(options.address, options.port);
+    return socket.waitForConnected(hangMs);
+}
+
+// Writes and hands the bytes to the system at once: waitForLines() does not run our event loop.
+bool send(QTcpSocket &socket, const QByteArray &bytes)
+{
+    socket.write(bytes);
+    return socket.waitForBytesWritten(hangMs);
+}
+
+// Reads until at least count bytes have arrived, or nothing more comes.
+QByteArray readAtLeast(QTcpSocket &socket, qint64 count)
+{
+    QByteArray received = socket.readAll();
+    while (received.size() < count && socket.waitForReadyRead(hangMs))
+        received += socket.readAll();
+    return received;
+}
+
+// Reads until nothing has arrived for quietMs.
+QByteArray readUntilQuiet(QTcpSocket &socket, int quietMs)
+{
+    QByteArray received = socket.readAll();
+    while (socket.waitForReadyRead(quietMs))
+        received += socket.readAll();
+    return received;
+}
+
+// Splits after each '\n', keeping it, like the simulator reads lines.
+QByteArrayList linesOf(const QByteArray &bytes)
+{
+    QByteArrayList lines;
+    qsizetype start = 0;
+    for (qsizetype end; (end = bytes.indexOf('\n', start)) >= 0; start = end + 1)
+        lines.append(bytes.mid(start, end + 1 - start));
+    return lines;
+}
+
+// The simulator logs from its own thread, so the log is collected under a mutex.
+QMutex logMutex;
+QStringList logLines;
+
+void captureLog(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    const QMutexLocker locker(&logMutex);
+    logLines.append(message);
+}
+
+QStringList capturedLog()
+{
+    const QMutexLocker locker(&logMutex);
+    return logLines;
+}
+
+} // namespace
+
+class tst_Simulator : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replies_data();
+    void replies();
+    void clientsShareState();
+    void delays_data();
+    void delays();
+    void answersWithFaults_data();
+    void answersWithFaults();
+    void split_data();
+    void split();
+    void dropAfter_data();
+    void dropAfter();
+    void refuse();
+    void garbage();
+    void flood();
+    void listenFailure();
+};
+
+void tst_Simulator::replies_data()
+{
+    QTest::addColumn<bool>("verbose");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<QStringList>("expectedLog");  // %1 stands for the client's address and port
+
+    QTest::newRow("identity") << false << QByteArray("*IDN?\r\n") << identityLine << QStringList();
+    QTest::newRow("line feed alone ends a line")
+        << false << QByteArray("FREQ? F2\n") << QByteArray("F2,1000\r\n") << QStringList();
+    QTest::newRow("amplitude in volts")
+        << false << QByteArray("AMPL? T4\r\n") << QByteArray("T4,5\r\n") << QStringList();
+    QTest::newRow("set answers nothing, query sees it")
+        << false << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n") << QByteArray("F1,5\r\n")
+        << QStringList();
+    QTest::newRow("delay set then query")
+        << false << QByteArray("DELAY T2,1500.5\r\nDELAY? T2\r\n") << QByteArray("T2,1500.5\r\n")
+        << QStringList();
+    QTest::newRow("line not understood is logged")
+        << false << QByteArray("FREQ? F3\r\n*IDN?\r\n") << identityLine
+        << QStringList{"%1: not understood: \"FREQ? F3\""};
+    QTest::newRow("verbose logs lines received and sent")
+        << true << QByteArray("FREQ? F1\r\n") << QByteArray("F1,1000\r\n")
+        << QStringList{"%1: connected", "%1: received \"FREQ? F1\\r\\n\"",
+                       "%1: sent \"F1,1000\\r\\n\""};
+}
+
+void tst_Simulator::replies()
+{
+    QFETCH(bool, verbose);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, expected);
+    QFETCH(QStringList, expectedLog);
+
+    logLines.clear();
+    const QtMessageHandler previousHandler = qInstallMessageHandler(captureLog);
+    const auto restoreHandler = qScopeGuard([previousHandler] {
+        qInstallMessageHandler(previousHandler);
+    });
+
+    SimulatorOptions options = optionsOn("127.0.0.20");
+    options.verbose = verbose;
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QVERIFY(send(socket, sent));
+    QVERIFY(socket.waitForReadyRead(hangMs));
+    QCOMPARE(socket.readAll(), expected);  // the whole reply in the first read: one write
+    QVERIFY(simulator.waitForLines(linesOf(sent).size()));
+    QCOMPARE(simulator.lines(), linesOf(sent));
+
+    const QString client =
+        socket.localAddress().toString() + ':' + QString::number(socket.localPort());
+    for (QString &line : expectedLog)
+        line = line.arg(client);
+    QTRY_COMPARE_WITH_TIMEOUT(capturedLog(), expectedLog, hangMs);
+}
+
+void tst_Simulator::clientsShareState()
+{
+    const SimulatorOptions options = optionsOn("127.0.0.21");
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket first;
+    QTcpSocket second;
+    QVERIFY(connectTo(first, options));
+    QVERIFY(connectTo(second, options));
+
+    QVERIFY(send(first, "FREQ F2,777\r\n"));
+    QVERIFY(simulator.waitForLines(1));
+    QVERIFY(send(second, "FREQ? F2\r\n"));
+    QCOMPARE(readAtLeast(second, 8), QByteArray("F2,777\r\n"));
+
+    QVERIFY(send(second, "WIDTH T5,321\r\n"));
+    QVERIFY(simulator.waitForLines(3));
+    QVERIFY(send(first, "WIDTH? T5\r\n"));
+    QCOMPARE(readAtLeast(first, 8), QByteArray("T5,321\r\n"));
+
+    QCOMPARE(simulator.connections(), 2);
+    QCOMPARE(simulator.lines(), (QByteArrayList{"FREQ F2,777\r\n", "FREQ? F2\r\n",
+                                                "WIDTH T5,321\r\n", "WIDTH? T5\r\n"}));
+    simulator.clearLines();
+    QVERIFY(simulator.lines().isEmpty());
+    QVERIFY(send(first, "*IDN?\r\n"));
+    QCOMPARE(readAtLeast(first, identityLine.size()), identityLine);
+    QCOMPARE(simulator.lines(), QByteArrayList{"*IDN?\r\n"});
+}
+
+void tst_Simulator::delays_data()
+{
+    QTest::addColumn<int>("latencyMs");
+    QTest::addColumn<int>("lateMs");
+    QTest::addColumn<QByteArray>("answerSets");  // empty: set lines stay unanswered
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("minimumMs");
+
+    QTest::newRow("latency") << 300 << 0 << QByteArray() << QByteArray("FREQ? F1\r\n")
+                             << QByteArray("F1,1000\r\n") << 300;
+    QTest::newRow("late query") << 0 << 300 << QByteArray() << QByteArray("FREQ? F1\r\n")
+                                << QByteArray("F1,1000\r\n") << 300;
+    QTest::newRow("latency and late add up") << 150 << 150 << QByteArray()
+        << QByteArray("AMPL? T2\r\n") << QByteArray("T2,5\r\n") << 300;
+    QTest::newRow("latency delays answered sets") << 300 << 0 << QByteArray("OK")
+        << QByteArray("FREQ F1,5\r\n") << QByteArray("OK\r\n") << 300;
+    QTest::newRow("late query keeps the set answer behind it")
+        << 0 << 300 << QByteArray("OK") << QByteArray("FREQ? F1\r\nFREQ F1,5\r\n")
+        << QByteArray("F1,1000\r\nOK\r\n") << 300;
+    QTest::newRow("latency keeps replies in order")
+        << 200 << 0 << QByteArray() << QByteArray("FREQ? F1\r\nFREQ? F2\r\nAMPL? T3\r\n")
+        << QByteArray("F1,1000\r\nF2,1000\r\nT3,5\r\n") << 200;
+}
+
+void tst_Simulator::delays()
+{
+    QFETCH(int, latencyMs);
+    QFETCH(int, lateMs);
+    QFETCH(QByteArray, answerSets);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, minimumMs);
+
+    SimulatorOptions options = optionsOn("127.0.0.22");
+    options.latencyMs = latencyMs;
+    options.lateMs = lateMs;
+    if (!answerSets.isEmpty())
+        options.answerSets = answerSets;
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(send(socket, sent));
+    QCOMPARE(readAtLeast(socket, expected.size()), expected);
+    QVERIFY2(clock.elapsed() >= minimumMs, qPrintable(QString::number(clock.elapsed())));
+}
+
+void tst_Simulator::answersWithFaults_data()
+{
+    QTest::addColumn<SimulatorOptions>("options");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("expected");
+
+    SimulatorOptions answerOk;
+    answerOk.answerSets = "OK";
+    SimulatorOptions answerAck;
+    answerAck.answerSets = "ACK";
+    SimulatorOptions muteAmplitudeT0;
+    muteAmplitudeT0.mutePrefixes = QStringList{"AMPL? T0"};
+    SimulatorOptions muteTwo;
+    muteTwo.mutePrefixes = QStringList{"AMPL? T0", "DELAY? T0"};
+    SimulatorOptions muteSetAnswerOk = answerOk;
+    muteSetAnswerOk.mutePrefixes = QStringList{"FREQ F1"};
+    SimulatorOptions silent;
+    silent.silent = true;
+    SimulatorOptions silentAnswerOk = answerOk;
+    silentAnswerOk.silent = true;
+
+    QTest::newRow("answer-sets answers set lines")
+        << answerOk << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n") << QByteArray("OK\r\nF1,5\r\n");
+    QTest::newRow("answer-sets with other text")
+        << answerAck << QByteArray("TRIG T1,IN1\r\nTRIG? T1\r\n")
+        << QByteArray("ACK\r\nT1,IN1\r\n");
+    QTest::newRow("answer-sets leaves lines not understood unanswered")
+        << answerOk << QByteArray("FREQ F1,x\r\nFOO\r\nFREQ? F1\r\n") << QByteArray("F1,1000\r\n");
+    QTest::newRow("mute")
+        << muteAmplitudeT0 << QByteArray("AMPL? T0\r\nAMPL? T1\r\n") << QByteArray("T1,5\r\n");
+    QTest::newRow("mute given twice")
+        << muteTwo << QByteArray("AMPL? T0\r\nDELAY? T0\r\nDELAY? T1\r\n")
+        << QByteArray("T1,0\r\n");
+    QTest::newRow("muted set line still applies")
+        << muteSetAnswerOk << QByteArray("FREQ F1,5\r\nFREQ F2,6\r\nFREQ? F1\r\n")
+        << QByteArray("OK\r\nF1,5\r\n");
+    QTest::newRow("silent")
+        << silent << QByteArray("*IDN?\r\nFREQ F1,5\r\nFREQ? F1\r\n") << QByteArray();
+    QTest::newRow("silent wins over answer-sets") << silentAnswerOk << QByteArray("FREQ F1,5\r\n")
+                                                  << QByteArray();
+}
+
+void tst_Simulator::answersWithFaults()
+{
+    QFETCH(SimulatorOptions, options);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, expected);
+
+    options = optionsOn("127.0.0.23", options);
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QVERIFY(send(socket, sent));
+    QVERIFY(simulator.waitForLines(linesOf(sent).size()));
+    QByteArray received = readAtLeast(socket, expected.size());
+    received += readUntilQuiet(socket, 100);  // nothing more may follow
+    QCOMPARE(received, expected);
+}
+
+void tst_Simulator::split_data()
+{
+    QTest::addColumn<int>("splitBytes");
+    QTest::addColumn<int>("latencyMs");
+
+    QTest::newRow("4 bytes") << 4 << 0;
+    QTest::newRow("7 bytes") << 7 << 0;
+    QTest::newRow("16 bytes after latency") << 16 << 100;
+}
+
+void tst_Simulator::split()
+{
+    QFETCH(int, splitBytes);
+    QFETCH(int, latencyMs);
+
+    SimulatorOptions options = optionsOn("127.0.0.24");
+    options.splitBytes = splitBytes;
+    options.latencyMs = latencyMs;
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(send(socket, "*IDN?\r\n"));
+
+    QByteArrayList reads;
+    QByteArray received;
+    while (received.size() < identityLine.size() && socket.waitForReadyRead(hangMs)) {
+        reads.append(socket.readAll());
+        received += reads.last();
+    }
+    QCOMPARE(received, identityLine);
+    QVERIFY2(reads.size() >= 2, "a split reply came in one read");
+    // Pieces may pile up before a read, but no piece is ever cut.
+    for (qsizetype i = 0; i + 1 < reads.size(); ++i)
+        QCOMPARE(reads[i].size() % splitBytes, 0);
+    const int pieces = (identityLine.size() + splitBytes - 1) / splitBytes;
+    QVERIFY(clock.elapsed() >= latencyMs + (pieces - 1) * 20);
+}
+
+void tst_Simulator::dropAfter_data()
+{
+    QTest::addColumn<int>("dropAfterLines");
+
+    QTest::newRow("after 1 line") << 1;
+    QTest::newRow("after 3 lines") << 3;
+}
+
+void tst_Simulator::dropAfter()
+{
+    QFETCH(int, dropAfterLines);
+
+    SimulatorOptions options = optionsOn("127.0.0.25");
+    options.dropAfterLines = dropAfterLines;
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    // Each connection counts afresh; the closing line is neither answered nor applied.
+    for (int connection = 1; connection <= 2; ++connection) {
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, options));
+        for (int line = 1; line < dropAfterLines; ++line) {
+            QVERIFY(send(socket, "FREQ? F1\r\n"));
+            QCOMPARE(readAtLeast(socket, 9), QByteArray("F1,1000\r\n"));
+        }
+        QVERIFY(send(socket, "FREQ F1,5\r\n"));
+        QVERIFY(socket.state() == QAbstractSocket::UnconnectedState
+                || socket.waitForDisconnected(hangMs));
+        QCOMPARE(socket.readAll(), QByteArray());
+    }
+    QCOMPARE(simulator.connections(), 2);
+    QCOMPARE(simulator.lines().size(), 2 * dropAfterLines);
+    QCOMPARE(simulator.lines().last(), QByteArray("FREQ F1,5\r\n"));
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QVERIFY(send(socket, dropAfterLines == 1 ? "FREQ F1,5\r\n" : "FREQ? F1\r\n"));
+    if (dropAfterLines > 1)
+        QCOMPARE(readAtLeast(socket, 9), QByteArray("F1,1000\r\n"));
+    QTRY_COMPARE_WITH_TIMEOUT(simulator.connections(), 3, hangMs);
+}
+
+void tst_Simulator::refuse()
+{
+    SimulatorOptions options = optionsOn("127.0.0.26");
+    options.refuse = true;
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    for (int connection = 1; connection <= 2; ++connection) {
+        QTcpSocket socket;
+        QVERIFY(connectTo(socket, options));
+        QVERIFY(socket.state() == QAbstractSocket::UnconnectedState
+                || socket.waitForDisconnected(hangMs));
+        QCOMPARE(socket.readAll(), QByteArray());
+        QCOMPARE(simulator.connections(), connection);
+    }
+    QVERIFY(simulator.lines().isEmpty());
+}
+
+void tst_Simulator::garbage()
+{
+    constexpr int lineCount = 40;
+    auto collect = [](const SimulatorOptions &options, SimulatorThread &simulator) {
+        QTcpSocket socket;
+        if (!connectTo(socket, options))
+            return QByteArray();
+        const int linesBefore = simulator.lines().size();
+        if (!send(socket, QByteArray("FREQ? F1\r\n").repeated(lineCount))
+            || !simulator.waitForLines(linesBefore + lineCount))
+            return QByteArray();
+        return readUntilQuiet(socket, 300);
+    };
+
+    SimulatorOptions options = optionsOn("127.0.0.27");
+    options.garbageSeed = 318;
+    QByteArray first;
+    QByteArray again;
+    {
+        SimulatorThread simulator(options);
+        QVERIFY(simulator.isListening());
+        first = collect(options, simulator);
+        again = collect(options, simulator);
+    }
+    QCOMPARE(again, first);  // the same seed repeats the same bytes
+
+    QVERIFY(first.size() > 10000);  // some lines are very long
+    QVERIFY(!first.startsWith("F1,1000"));
+    QVERIFY(first.contains(','));
+    QVERIFY(std::any_of(first.cbegin(), first.cend(),
+                        [](char c) { return uchar(c) < 0x20 && c != '\r' && c != '\n'; }));
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    const QString decoded = decoder.decode(first);
+    QVERIFY(decoder.hasError());
+
+    options.garbageSeed = 319;
+    SimulatorThread otherSeed(options);
+    QVERIFY(otherSeed.isListening());
+    const QByteArray other = collect(options, otherSeed);
+    QVERIFY(!other.isEmpty());
+    QVERIFY(other != first);
+}
+
+void tst_Simulator::flood()
+{
+    constexpr qint64 floodBytes = 10'000'000;
+    SimulatorOptions options = optionsOn("127.0.0.28");
+    options.floodBytes = floodBytes;
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket flooded;
+    QVERIFY(connectTo(flooded, options));
+    QVERIFY(send(flooded, "*IDN?\r\nFREQ? F2\r\n"));
+    QVERIFY(simulator.waitForLines(2));
+
+    // While the flood waits for the first client to read, others are still served.
+    QTcpSocket other;
+    QVERIFY(connectTo(other, options));
+    QVERIFY(send(other, "FREQ? F1\r\n"));
+    QCOMPARE(readAtLeast(other, 9), QByteArray("F1,1000\r\n"));
+
+    const QByteArray received = readAtLeast(flooded, floodBytes + 9);
+    QCOMPARE(received.size(), floodBytes + 9);
+    QCOMPARE(received.indexOf('\n'), floodBytes - 1);
+    QCOMPARE(received.indexOf('\r'), floodBytes - 2);
+    QCOMPARE(received.mid(floodBytes), QByteArray("F2,1000\r\n"));
+}
+
+void tst_Simulator::listenFailure()
+{
+    const SimulatorOptions options = optionsOn("127.0.0.29");
+    SimulatorThread first(options);
+    QVERIFY(first.isListening());
+    QCOMPARE(first.errorString(), QString());
+
+    SimulatorThread second(options);
+    QVERIFY(!second.isListening());
+    QCOMPARE(second.errorString(), QString("The bound address is already in use"));
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QVERIFY(send(socket, "*IDN?\r\n"));
+    QCOMPARE(readAtLeast(socket, identityLine.size()), identityLine);
+    QCOMPARE(first.connections(), 1);
+    QCOMPARE(second.connections(), 0);
+}
+
+QTEST_GUILESS_MAIN(tst_Simulator)
+#include "tst_simulator.moc"

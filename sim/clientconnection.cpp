@@ -5,6 +5,8 @@
 
 #include <QTcpSocket>
 
+#include <iterator>
+
 namespace {
 
 constexpr int splitIntervalMs = 20;
@@ -20,7 +22,7 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
       m_instrument(instrument),
       m_options(options),
       m_peer(socket->peerAddress().toString() + ':' + QString::number(socket->peerPort())),
-      m_random(options.garbageSeed.value_or(0))
+      m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(0)))
 {
     m_socket->setParent(this);
     m_timer.setSingleShot(true);
@@ -71,8 +73,11 @@ void ClientConnection::handleLine(const QByteArray &line)
     if (!understood)
         qWarning().nospace() << qPrintable(m_peer) << ": not understood: " << command;
 
+    const bool query = Instrument::commandOf(command).endsWith('?');
     if (m_options.garbageSeed)
         reply.bytes = garbage();
+    else if (m_options.fuzzSeed && query)
+        reply.bytes = fuzzReply();
     else if (understood && reply.bytes.isEmpty() && m_options.answerSets)
         reply.bytes = *m_options.answerSets + "\r\n";
     else if (understood && m_options.floodBytes > 0 && Instrument::commandOf(command) == "*IDN?")
@@ -86,7 +91,6 @@ void ClientConnection::handleLine(const QByteArray &line)
             return;
     }
 
-    const bool query = Instrument::commandOf(command).endsWith('?');
     enqueue(reply, qint64(m_options.latencyMs) + (query ? m_options.lateMs : 0));
 }
 
@@ -186,4 +190,46 @@ QByteArray ClientConnection::garbage()
     default: bytes += "\r\n"; break;
     }
     return bytes;
+}
+
+// Replies that look almost like real ones: a few comma-separated pieces of channel names,
+// numbers at and beyond the 32-bit limits, trigger keywords in any case, empty pieces and
+// stray line ends. Every reply ends in a line end.
+QByteArray ClientConnection::fuzzReply()
+{
+    static const char *const numbers[] = {
+        "0", "1", "-1", "200", "2147483647", "2147483648", "-2147483648", "-2147483649",
+        "4294967296", "99999999999999999999", "1e+06", "1e999", "-1e999", "nan", "inf", "-inf",
+        "0x10", " 12 ", "+5", "3.3", "2.005", "1e-05", "1,5", "", " ",
+    };
+    static const char *const words[] = {
+        "F1", "F2", "F3", "T0", "T4", "T8", "T9", "t3", "OFF", "off", "In1", "IN1", "IN2",
+        "iN2", "OFFIN2", "IN1IN2", "\xc2\xb5s", "\xff\xfe", "?", "\t",
+    };
+    QByteArray reply;
+    const int pieces = m_random.bounded(2) ? 2 : m_random.bounded(5); // usable or not, about evenly
+    for (int i = 0; i < pieces; ++i) {
+        if (i > 0 || m_random.bounded(8) == 0)
+            reply += ',';
+        switch (m_random.bounded(4)) {
+        case 0:
+            reply += words[m_random.bounded(int(std::size(words)))];
+            break;
+        case 1:
+            reply += QByteArray::number(m_random.bounded(-3000000, 3000000));
+            break;
+        case 2:
+            reply += QByteArray::number(m_random.generateDouble() * 10.0, 'g', 1 + m_random.bounded(8));
+            break;
+        default:
+            reply += numbers[m_random.bounded(int(std::size(numbers)))];
+            break;
+        }
+    }
+    if (m_random.bounded(10) == 0)
+        reply += ",,";
+    if (m_random.bounded(10) == 0)
+        reply.insert(m_random.bounded(int(reply.size()) + 1), m_random.bounded(2) ? "\r\n" : "\n");
+    reply += m_random.bounded(4) == 0 ? "\n" : "\r\n";
+    return reply;
 }

@@ -43,6 +43,7 @@ private:
     void enqueue(PendingReply reply, qint64 delayMs);
     void writePending();
     QByteArray garbage();
+    QByteArray fuzzReply();
 
     QTcpSocket *m_socket;
     Instrument &m_instrument;

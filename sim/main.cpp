@@ -64,6 +64,7 @@ int main(int argc, char *argv[])
         {"refuse", "Close every connection as soon as it is accepted."},
         {"garbage", "Answer every line with random bytes made from <seed>.", "seed"},
         {"flood", "Answer *IDN? with <bytes> bytes.", "bytes"},
+        {"fuzz", "Answer queries with random, almost valid replies made from <seed>.", "seed"},
         {"reply", "Answer <line> with <text> instead (repeatable), e.g. \"FREQ? F1=F1,abc\".",
          "line=text"},
     });
@@ -98,6 +99,8 @@ int main(int argc, char *argv[])
     options.refuse = parser.isSet("refuse");
     if (parser.isSet("garbage"))
         options.garbageSeed = quint32(number(parser, "garbage", 0, UINT_MAX));
+    if (parser.isSet("fuzz"))
+        options.fuzzSeed = quint32(number(parser, "fuzz", 0, UINT_MAX));
     if (parser.isSet("flood"))
         options.floodBytes = number(parser, "flood", 1, LLONG_MAX);
     for (const QString &canned : parser.values("reply")) {

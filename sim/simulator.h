@@ -27,6 +27,7 @@ struct SimulatorOptions
     int dropAfterLines = 0;               // close a connection when its n-th line arrives
     bool refuse = false;                  // close every connection as soon as it is accepted
     std::optional<quint32> garbageSeed;   // answer every line with random bytes
+    std::optional<quint32> fuzzSeed;      // answer queries with random replies shaped like real ones
     qint64 floodBytes = 0;                // answer "*IDN?" with this many bytes
     QMap<QByteArray, QByteArray> replies; // answer these lines (without terminator) with this text and "\r\n"
 };

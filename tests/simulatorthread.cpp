@@ -5,10 +5,10 @@
 #include <QSemaphore>
 #include <QThread>
 
-SimulatorThread::SimulatorThread(const SimulatorOptions &options)
+SimulatorThread::SimulatorThread(const SimulatorOptions &options, bool recordReplies)
 {
     QSemaphore started;
-    m_thread.reset(QThread::create([this, options, &started] {
+    m_thread.reset(QThread::create([this, options, recordReplies, &started] {
         Simulator simulator(options);
         QObject::connect(&simulator, &Simulator::clientConnected, [this] {
             const QMutexLocker locker(&m_mutex);
@@ -19,6 +19,12 @@ SimulatorThread::SimulatorThread(const SimulatorOptions &options)
             m_lines.append(line);
             m_linesAdded.wakeAll();
         });
+        if (recordReplies) {
+            QObject::connect(&simulator, &Simulator::replySent, [this](const QByteArray &bytes) {
+                const QMutexLocker locker(&m_mutex);
+                m_replies.append(bytes);
+            });
+        }
         QString errorText;
         const bool listening = simulator.listen(&errorText);
         {
@@ -63,6 +69,13 @@ void SimulatorThread::clearLines()
 {
     const QMutexLocker locker(&m_mutex);
     m_lines.clear();
+    m_replies.clear();
+}
+
+QList<QByteArray> SimulatorThread::replies() const
+{
+    const QMutexLocker locker(&m_mutex);
+    return m_replies;
 }
 
 int SimulatorThread::connections() const

@@ -18,7 +18,8 @@ class SimulatorThread
 {
 public:
     // Returns once the simulator listens, or failed to.
-    explicit SimulatorThread(const SimulatorOptions &options);
+    // With recordReplies, replies() keeps every write to the clients (not for floods).
+    explicit SimulatorThread(const SimulatorOptions &options, bool recordReplies = false);
     // Stops the server, closing its clients, and joins the thread.
     ~SimulatorThread();
 
@@ -27,6 +28,7 @@ public:
     // Every line received from all clients, in order, terminators included.
     QList<QByteArray> lines() const;
     void clearLines();
+    QList<QByteArray> replies() const; // every write to any client, in order; cleared with the lines
     int connections() const;  // connections accepted so far
     // Waits, without the caller's event loop, until lines().size() >= count. Flush
     // (e.g. waitForBytesWritten) what a client wrote before waiting for it here.
@@ -36,6 +38,7 @@ private:
     mutable QMutex m_mutex;
     mutable QWaitCondition m_linesAdded;
     QList<QByteArray> m_lines;
+    QList<QByteArray> m_replies;
     int m_connections = 0;
     bool m_listening = false;
     QString m_errorString;

@@ -4,6 +4,7 @@
 #include "logcapture.h"
 #include "simulatorthread.h"
 #include "widget.h"
+#include "windowdriver.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
@@ -49,58 +50,10 @@ private slots:
     void roundTripThroughTwoWindows();
 
 private:
-    static SimulatorOptions instrumentAt(const char *address)
-    {
-        SimulatorOptions options;
-        options.address = QHostAddress(QLatin1String(address));
-        return options;
-    }
-
-    template<typename T = QWidget>
-    static T *find(QObject &parent, const QString &path)
-    {
-        QObject *object = &parent;
-        for (const QString &name : path.split(QLatin1Char('/')))
-            object = object ? object->findChild<QObject *>(name) : nullptr;
-        T *found = qobject_cast<T *>(object);
-        if (!found)
-            qFatal("no %s", qPrintable(path));
-        return found;
-    }
-
-    static void pressConnect(Widget &w, const QString &address)
-    {
-        find<QLineEdit>(w, "leTcpIpAdress")->setText(address);
-        find<QPushButton>(w, "pbConnect")->click();
-    }
-
-    // Which controls can be used: the connection row and the two groups.
-    static QString controls(Widget &w)
-    {
-        QString state;
-        for (const char *name : {"leTcpIpAdress", "pbConnect", "pbUpdateData", "gbFrequency", "gbChannels"})
-            state += find(w, QLatin1String(name))->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
-        return state;
-    }
-
-    static QStringList identityLog()
-    {
-        const QString identity = QString::fromLatin1(Instrument::identity);
-        return {"Connected", R"(query: "*IDN?\r\n")", QStringLiteral("answer: \"%1\\r\\n\"").arg(identity),
-                QStringLiteral("\"%1\\r\\n\"").arg(identity)};
-    }
-
-    static int socketsAlive(Widget &w)
-    {
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        return int(w.findChildren<QTcpSocket *>().size());
-    }
-
     std::unique_ptr<LogCapture> log; // QTest installs its own handler first
 };
 
-static const QString connectedControls = QStringLiteral("00111");
-static const QString notConnectedControls = QStringLiteral("11000");
+using namespace WindowDriver;
 
 void tst_InstrumentLink::initTestCase()
 {
@@ -117,11 +70,11 @@ void tst_InstrumentLink::connectSucceeds()
     SimulatorThread instrument(instrumentAt("127.0.0.2"));
     QVERIFY(instrument.isListening());
     Widget w;
-    QCOMPARE(controls(w), notConnectedControls);
+    QCOMPARE(controlStates(w), notConnected);
 
     pressConnect(w, "127.0.0.2");
     QCOMPARE(LogCapture::lines(), identityLog());
-    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(controlStates(w), connected);
     QCOMPARE(instrument.lines(), QList<QByteArray>{"*IDN?\r\n"});
     QCOMPARE(instrument.connections(), 1);
 }
@@ -131,13 +84,13 @@ void tst_InstrumentLink::connectFailsThenSucceeds()
     Widget w;
     pressConnect(w, "127.0.0.3"); // nothing listens there yet
     QCOMPARE(LogCapture::lines(), QStringList({"error", "\"Connection refused\""}));
-    QCOMPARE(controls(w), notConnectedControls);
+    QCOMPARE(controlStates(w), notConnected);
 
     SimulatorThread instrument(instrumentAt("127.0.0.3"));
     LogCapture::clear();
     find<QPushButton>(w, "pbConnect")->click();
     QCOMPARE(LogCapture::lines(), identityLog());
-    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(controlStates(w), connected);
 }
 
 void tst_InstrumentLink::setButtonsSendLines_data()
@@ -277,15 +230,6 @@ void tst_InstrumentLink::readBacks_data()
                                                      << QByteArray("T8,EXT") << "wChannel8/cbTrigger" << "OFF";
     QTest::newRow("trigger on channel 8") << "wChannel8/pbGetTrigger" << QByteArray("TRIG? T8")
                                           << QByteArray("T8,IN1") << "wChannel8/cbTrigger" << "IN1";
-}
-
-static QString shownBy(QWidget *control)
-{
-    if (auto *spin = qobject_cast<QAbstractSpinBox *>(control))
-        return spin->text();
-    if (auto *combo = qobject_cast<QComboBox *>(control))
-        return combo->currentText();
-    return qobject_cast<QLineEdit *>(control)->text();
 }
 
 void tst_InstrumentLink::readBacks()
@@ -460,7 +404,7 @@ void tst_InstrumentLink::addresses()
         QVERIFY(elapsed.elapsed() < 500); // at once, not after the connection wait
         QTest::qWait(50);
         QCOMPARE(instrument.connections(), 0);
-        QCOMPARE(controls(w), notConnectedControls);
+        QCOMPARE(controlStates(w), notConnected);
     }
 }
 
@@ -479,7 +423,7 @@ void tst_InstrumentLink::droppedConnectionReconnects()
     const QStringList expected = QStringList({R"(query: "WIDTH T1,200\r\n")", "disconnect", "Disconnected!"})
                                  + identityLog();
     QTRY_COMPARE(LogCapture::lines(), expected);
-    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(controlStates(w), connected);
     QCOMPARE(socketsAlive(w), 1);
 
     // The new connection works.
@@ -499,13 +443,13 @@ void tst_InstrumentLink::lostConnectionWithoutInstrument()
     QTRY_COMPARE(LogCapture::lines(),
                  QStringList({"disconnect", "Disconnected!", "error", "\"Connection refused\""}));
     // Back to where the user can act, not stuck with every button dead.
-    QCOMPARE(controls(w), notConnectedControls);
+    QCOMPARE(controlStates(w), notConnected);
 
     instrument = std::make_unique<SimulatorThread>(instrumentAt("127.0.0.12"));
     LogCapture::clear();
     find<QPushButton>(w, "pbConnect")->click();
     QCOMPARE(LogCapture::lines(), identityLog());
-    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(controlStates(w), connected);
 }
 
 void tst_InstrumentLink::refusingInstrumentEndsNotConnected()
@@ -518,10 +462,10 @@ void tst_InstrumentLink::refusingInstrumentEndsNotConnected()
     Widget w;
     pressConnect(w, "127.0.0.13");
 
-    QTRY_COMPARE(controls(w), notConnectedControls);
+    QTRY_COMPARE(controlStates(w), notConnected);
     QTest::qWait(300);
     QCOMPARE(instrument.connections(), 2);
-    QCOMPARE(controls(w), notConnectedControls);
+    QCOMPARE(controlStates(w), notConnected);
     QCOMPARE(LogCapture::lines().count("Connected"), 2);
     QCOMPARE(LogCapture::lines().count("disconnect"), 2);
     QCOMPARE(socketsAlive(w), 0);
@@ -582,7 +526,7 @@ void tst_InstrumentLink::floodedReplyIsBounded()
              QStringList{QStringLiteral("overflow: %1").arg(1000000 - 64 * 1024)});
     const QString answer = lines.filter(QStringLiteral("answer:")).value(0);
     QVERIFY(answer.size() > 64 * 1024 && answer.size() < 80 * 1024);
-    QCOMPARE(controls(w), connectedControls);
+    QCOMPARE(controlStates(w), connected);
 
     // The next exchange is not disturbed.
     find<QSpinBox>(w, "wChannel1/sbWidth")->setValue(10);

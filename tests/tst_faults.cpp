@@ -1,0 +1,360 @@
+#include "logcapture.h"
+#include "simulatorthread.h"
+#include "widget.h"
+#include "windowdriver.h"
+
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace WindowDriver;
+
+// The real window against an instrument that misbehaves in one way at a
+// time. Whatever the instrument does, the window must stay alive and
+// responsive, block no longer than its fixed waits, show only values the
+// instrument sent for the control, log one line per message, and work
+// normally again once the instrument behaves.
+class tst_Faults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void answeredSetLines();
+    void splitReplies();
+    void mutedQueries();
+    void rebootingInstrument();
+    void busyInstrument();
+    void garbage();
+    void flood();
+    // Slow: every read-back waits out its reply.
+    void lateReplies();
+    void silentInstrument();
+
+private:
+    enum class Values { True, Unchanged, Any };
+    void exercise(Widget &w, const char *address, Values readBacks);
+    void recover(Widget &w, std::unique_ptr<SimulatorThread> &instrument, const char *address);
+    void checkControls(Widget &w, const QStringList &before, Values allowed);
+    static void checkResponsive();
+    static void checkLogLines();
+
+    std::unique_ptr<LogCapture> log;
+};
+
+namespace {
+
+// Fixed waits of the window, with a margin for a loaded machine.
+constexpr qint64 connectBoundMs = 4000 + 500; // connection, write, reply and late reply
+constexpr qint64 setBoundMs = 1000 + 500;
+constexpr qint64 readBackBoundMs = 2000 + 500;
+constexpr qint64 sweepBoundMs = 38 * 2000 + 2000;
+
+// What the exercise sets, as the controls show it once read back.
+struct Setting
+{
+    const char *control;
+    const char *button;
+    const char *readBack;
+    QVariant value;
+    const char *shown;
+};
+const Setting settings[] = {
+    {"wFrequency2/sbFrequency", "wFrequency2/pbSet", "wFrequency2/pbGet", 2500, "2500"},
+    {"wChannel1/sbWidth", "wChannel1/pbSetWidth", "wChannel1/pbGetWidth", 300, "300"},
+    {"wChannel2/dsbAmplitude", "wChannel2/pbSetAmplitude", "wChannel2/pbGetAmplitude", 2.5, "2.50"},
+    {"wChannel3/leDelay", "wChannel3/pbSetDelay", "wChannel3/pbGetDelay", "1500.5", "1500.5"},
+    {"wChannel4/cbTrigger", "wChannel4/pbSetTrigger", "wChannel4/pbGetTrigger", 2, "IN2"},
+};
+
+// The instrument's state as the window shows it, before and after the settings.
+QStringList defaults()
+{
+    QStringList shown = {"1000", "1000"};
+    for (int n = 0; n < 9; ++n)
+        shown << "OFF" << (n == 0 ? "500" : "200") << "5.00" << "0";
+    return shown;
+}
+
+QStringList afterSettings()
+{
+    QStringList shown = defaults();
+    const QStringList paths = controlPaths();
+    for (const Setting &setting : settings)
+        shown[paths.indexOf(QLatin1String(setting.control))] = QLatin1String(setting.shown);
+    return shown;
+}
+
+QStringList shownValues(Widget &w)
+{
+    QStringList shown;
+    for (const QString &path : controlPaths())
+        shown << shownBy(find(w, path));
+    return shown;
+}
+
+void enter(QWidget *control, const QVariant &value)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(control))
+        combo->setCurrentIndex(value.toInt());
+    else if (auto *spin = qobject_cast<QSpinBox *>(control))
+        spin->setValue(value.toInt());
+    else if (auto *doubleSpin = qobject_cast<QDoubleSpinBox *>(control))
+        doubleSpin->setValue(value.toDouble());
+    else
+        qobject_cast<QLineEdit *>(control)->setText(value.toString());
+}
+
+// Clicks and returns how long the window was blocked.
+qint64 timedClick(Widget &w, const QString &button)
+{
+    QElapsedTimer blocked;
+    blocked.start();
+    find<QPushButton>(w, button)->click();
+    return blocked.elapsed();
+}
+
+qint64 residentKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
+}
+
+} // namespace
+
+void tst_Faults::initTestCase()
+{
+    log = std::make_unique<LogCapture>();
+}
+
+void tst_Faults::init()
+{
+    LogCapture::clear();
+}
+
+void tst_Faults::checkResponsive()
+{
+    bool handled = false;
+    QTimer::singleShot(0, [&handled] { handled = true; });
+    QTRY_VERIFY_WITH_TIMEOUT(handled, 5000);
+}
+
+void tst_Faults::checkLogLines()
+{
+    for (const QString &line : LogCapture::lines()) {
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')),
+                 qPrintable(line.left(200)));
+    }
+}
+
+// Every control shows what it showed before the step, or (with Values::True)
+// the instrument's value for that control.
+void tst_Faults::checkControls(Widget &w, const QStringList &before, Values allowed)
+{
+    const QStringList now = shownValues(w);
+    const QStringList paths = controlPaths();
+    const QStringList initial = defaults();
+    const QStringList changed = afterSettings();
+    for (int i = 0; i < paths.size(); ++i) {
+        if (now.at(i) == before.at(i) || allowed == Values::Any)
+            continue;
+        QVERIFY2(allowed == Values::True && (now.at(i) == initial.at(i) || now.at(i) == changed.at(i)),
+                 qPrintable(paths.at(i) + QLatin1String(" shows ") + now.at(i)));
+    }
+}
+
+// Connect, the set lines, single read-backs and Update data, each timed.
+void tst_Faults::exercise(Widget &w, const char *address, Values readBacks)
+{
+    find<QLineEdit>(w, "leTcpIpAdress")->setText(QLatin1String(address));
+    QStringList before = shownValues(w);
+    const qint64 connecting = timedClick(w, "pbConnect");
+    QVERIFY2(connecting < connectBoundMs, qPrintable(QString::number(connecting)));
+    checkControls(w, before, Values::Unchanged);
+    checkResponsive();
+
+    for (const Setting &setting : settings) {
+        enter(find(w, QLatin1String(setting.control)), setting.value);
+        const qint64 sending = timedClick(w, QLatin1String(setting.button));
+        QVERIFY2(sending < setBoundMs, qPrintable(QString::number(sending)));
+    }
+    checkResponsive();
+
+    // Back to the defaults, so that a read-back that works shows a change.
+    const QStringList paths = controlPaths();
+    const QStringList initial = defaults();
+    for (const Setting &setting : settings)
+        enter(find(w, QLatin1String(setting.control)), QVariant(initial.at(paths.indexOf(setting.control))));
+    find<QComboBox>(w, "wChannel4/cbTrigger")->setCurrentIndex(0); // "OFF"
+
+    for (const Setting &setting : settings) {
+        before = shownValues(w);
+        const qint64 reading = timedClick(w, QLatin1String(setting.readBack));
+        QVERIFY2(reading < readBackBoundMs, qPrintable(QString::number(reading)));
+        checkControls(w, before, readBacks);
+    }
+    checkResponsive();
+
+    before = shownValues(w);
+    const qint64 sweeping = timedClick(w, "pbUpdateData");
+    QVERIFY2(sweeping < sweepBoundMs, qPrintable(QString::number(sweeping)));
+    checkControls(w, before, readBacks);
+    checkResponsive();
+    checkLogLines();
+}
+
+// Switched off and on again as a well-behaved instrument: Connect and
+// Update data work as usual.
+void tst_Faults::recover(Widget &w, std::unique_ptr<SimulatorThread> &instrument, const char *address)
+{
+    instrument.reset();
+    QTRY_COMPARE_WITH_TIMEOUT(controlStates(w), notConnected, 10000);
+    instrument = std::make_unique<SimulatorThread>(instrumentAt(address));
+    QVERIFY(instrument->isListening());
+
+    LogCapture::clear();
+    pressConnect(w, QLatin1String(address));
+    QCOMPARE(LogCapture::lines(), identityLog());
+    QCOMPARE(controlStates(w), connected);
+    for (const QString &path : controlPaths()) // out of the way of a read-back
+        enter(find(w, path), path.endsWith("leDelay") ? QVariant("7") : QVariant(1));
+    find<QPushButton>(w, "pbUpdateData")->click();
+    QCOMPARE(shownValues(w), defaults());
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")), QStringList());
+}
+
+void tst_Faults::answeredSetLines()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.70");
+    options.answerSets = QByteArray("OK");
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    exercise(w, "127.0.0.70", Values::True);
+    QCOMPARE(shownValues(w), afterSettings());
+    QVERIFY(!LogCapture::lines().filter(QStringLiteral("discarded: \"OK\\r\\n")).isEmpty());
+    recover(w, instrument, "127.0.0.70");
+}
+
+void tst_Faults::splitReplies()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.71");
+    options.splitBytes = 4;
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    exercise(w, "127.0.0.71", Values::True);
+    QCOMPARE(shownValues(w), afterSettings());
+    recover(w, instrument, "127.0.0.71");
+}
+
+void tst_Faults::mutedQueries()
+{
+    // An instrument that ignores what channel 0 does not have.
+    SimulatorOptions options = instrumentAt("127.0.0.72");
+    options.mutePrefixes = QStringList{"AMPL? T0", "DELAY? T0"};
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    exercise(w, "127.0.0.72", Values::True);
+    // The two unanswered queries cost only their own waits.
+    QCOMPARE(shownValues(w), afterSettings());
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")).size(), 2);
+    recover(w, instrument, "127.0.0.72");
+}
+
+void tst_Faults::rebootingInstrument()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.73");
+    options.dropAfterLines = 7;
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    exercise(w, "127.0.0.73", Values::True);
+    QVERIFY(instrument->connections() > 1);
+    QVERIFY(LogCapture::lines().contains(QStringLiteral("disconnect")));
+    recover(w, instrument, "127.0.0.73");
+}
+
+void tst_Faults::busyInstrument()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.74");
+    options.refuse = true;
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    const QStringList before = shownValues(w);
+    find<QLineEdit>(w, "leTcpIpAdress")->setText("127.0.0.74");
+    const qint64 connecting = timedClick(w, "pbConnect");
+    QVERIFY2(connecting < connectBoundMs, qPrintable(QString::number(connecting)));
+    QTRY_COMPARE(controlStates(w), notConnected);
+    QTest::qWait(200);
+    QCOMPARE(instrument->connections(), 2); // the attempt and one more, never an endless chain
+    QCOMPARE(shownValues(w), before);
+    checkResponsive();
+    checkLogLines();
+    recover(w, instrument, "127.0.0.74");
+}
+
+void tst_Faults::garbage()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.75");
+    options.garbageSeed = 318;
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    // Garbage may happen to be a usable reply; which control took which reply
+    // is checked exactly by the randomized read-back test.
+    exercise(w, "127.0.0.75", Values::Any);
+    QCOMPARE(controlStates(w), connected);
+    recover(w, instrument, "127.0.0.75");
+}
+
+void tst_Faults::flood()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.76");
+    options.floodBytes = qint64(64) * 1024 * 1024;
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    const qint64 residentBefore = residentKiB();
+    exercise(w, "127.0.0.76", Values::True);
+    const qint64 growth = residentKiB() - residentBefore;
+    QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("overflow:")).size(), 1);
+    recover(w, instrument, "127.0.0.76");
+}
+
+void tst_Faults::lateReplies()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.77");
+    options.lateMs = 1200; // past the reply wait, within the wait for a late reply
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    exercise(w, "127.0.0.77", Values::Unchanged);
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("discarded:")).size(), 1 + 5 + 38);
+    recover(w, instrument, "127.0.0.77");
+}
+
+void tst_Faults::silentInstrument()
+{
+    SimulatorOptions options = instrumentAt("127.0.0.78");
+    options.silent = true;
+    auto instrument = std::make_unique<SimulatorThread>(options);
+    Widget w;
+    exercise(w, "127.0.0.78", Values::Unchanged);
+    QCOMPARE(controlStates(w), connected);
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")).size(), 1 + 5 + 38);
+    recover(w, instrument, "127.0.0.78");
+}
+
+QTEST_MAIN(tst_Faults)
+#include "tst_faults.moc"

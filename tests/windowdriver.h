@@ -1,0 +1,92 @@
+#ifndef WINDOWDRIVER_H
+#define WINDOWDRIVER_H
+
+#include "instrument.h"
+#include "simulator.h"
+#include "widget.h"
+
+#include <QAbstractSpinBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTcpSocket>
+
+// Drives the real window as a user would: widgets found by object name,
+// buttons clicked, what the controls show read back.
+namespace WindowDriver {
+
+// "panel/child" paths, e.g. "wChannel3/sbWidth".
+template<typename T = QWidget>
+T *find(QObject &parent, const QString &path)
+{
+    QObject *object = &parent;
+    for (const QString &name : path.split(QLatin1Char('/')))
+        object = object ? object->findChild<QObject *>(name) : nullptr;
+    T *found = qobject_cast<T *>(object);
+    if (!found)
+        qFatal("no %s", qPrintable(path));
+    return found;
+}
+
+inline void pressConnect(Widget &w, const QString &address)
+{
+    find<QLineEdit>(w, QStringLiteral("leTcpIpAdress"))->setText(address);
+    find<QPushButton>(w, QStringLiteral("pbConnect"))->click();
+}
+
+// Which of address, Connect, Update data, Frequency and Channels can be used.
+inline QString controlStates(Widget &w)
+{
+    QString state;
+    for (const char *name : {"leTcpIpAdress", "pbConnect", "pbUpdateData", "gbFrequency", "gbChannels"})
+        state += find(w, QLatin1String(name))->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
+    return state;
+}
+inline const QString connected = QStringLiteral("00111");
+inline const QString notConnected = QStringLiteral("11000");
+
+inline QString shownBy(QWidget *control)
+{
+    if (auto *spin = qobject_cast<QAbstractSpinBox *>(control))
+        return spin->text();
+    if (auto *combo = qobject_cast<QComboBox *>(control))
+        return combo->currentText();
+    return qobject_cast<QLineEdit *>(control)->text();
+}
+
+// The value controls of the window, sources first, then T0 to T8.
+inline QStringList controlPaths()
+{
+    QStringList paths = {QStringLiteral("wFrequency1/sbFrequency"), QStringLiteral("wFrequency2/sbFrequency")};
+    for (int n = 0; n < 9; ++n) {
+        for (const char *name : {"cbTrigger", "sbWidth", "dsbAmplitude", "leDelay"})
+            paths << QStringLiteral("wChannel%1/").arg(n) + QLatin1String(name);
+    }
+    return paths;
+}
+
+// What the log shows for a successful Connect to the simulator.
+inline QStringList identityLog()
+{
+    const QString identity = QString::fromLatin1(Instrument::identity);
+    return {QStringLiteral("Connected"), QStringLiteral(R"(query: "*IDN?\r\n")"),
+            QStringLiteral("answer: \"%1\\r\\n\"").arg(identity), QStringLiteral("\"%1\\r\\n\"").arg(identity)};
+}
+
+inline SimulatorOptions instrumentAt(const char *address)
+{
+    SimulatorOptions options;
+    options.address = QHostAddress(QLatin1String(address));
+    return options;
+}
+
+inline int socketsAlive(Widget &w)
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return int(w.findChildren<QTcpSocket *>().size());
+}
+
+} // namespace WindowDriver
+
+#endif // WINDOWDRIVER_H

@@ -56,7 +56,8 @@ void logDiscarded(const QByteArray &bytes)
 bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
 {
     while (link->bytesAvailable() > 0) {
-        const QByteArray piece = link->readLine(maxReplyBytes);
+        // Sized by what is there: readLine allocates its whole limit up front.
+        const QByteArray piece = link->readLine(qMin(link->bytesAvailable(), maxReplyBytes) + 1);
         const qint64 room = qMax<qint64>(0, maxReplyBytes - line.size());
         line.append(piece.left(room));
         dropped += qMax<qint64>(0, piece.size() - room);
@@ -186,6 +187,8 @@ void Widget::on_pbConnect_clicked()
     socket->waitForConnected(waitMs);
 
     if (socket->state() == QAbstractSocket::ConnectedState) {
+        // Nagle + delayed ACK hold a second small line ~40 ms; set before connecting it is lost on Qt 6.4.
+        socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qDebug() << "Connected";
         showConnected(true);
         socket->readAll();

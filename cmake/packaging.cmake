@@ -1,0 +1,21 @@
+# The Debian package: cpack -G DEB in a build folder.
+set(CPACK_PACKAGE_NAME dg318)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION [[
+dg318 connects over TCP (port 4000) to a Tarvo Model 318 delay generator,
+sets and reads back the frequency of its two sources and the trigger, width,
+amplitude and delay of its nine channels.
+The package also contains dg318-sim, an instrument simulator for trying the
+program without the hardware.]])
+set(CPACK_PACKAGE_CONTACT "The dg318 developers <dg318@example.org>")
+set(CPACK_STRIP_FILES ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/tarvo/dg318")
+# dpkg-shlibdeps finds the Qt libraries the programs link to; the platform
+# plugins are loaded at run time, so the window needs them named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS qt6-qpa-plugins)
+
+include(CPack)

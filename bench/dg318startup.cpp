@@ -1,0 +1,14 @@
+#include "firstpaint.h"
+#include "widget.h"
+
+#include <QApplication>
+
+// The program's own start (src/main.cpp), ending after the window's first paint.
+int main(int argc, char *argv[])
+{
+    QApplication a(argc, argv);
+    Widget w;
+    FirstPaint firstPaint(&w);
+    w.show();
+    return a.exec();
+}

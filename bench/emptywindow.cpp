@@ -1,0 +1,14 @@
+#include "firstpaint.h"
+
+#include <QApplication>
+#include <QWidget>
+
+// The least a Qt Widgets program shows: one empty window, ending after its first paint.
+int main(int argc, char *argv[])
+{
+    QApplication a(argc, argv);
+    QWidget w;
+    FirstPaint firstPaint(&w);
+    w.show();
+    return a.exec();
+}

@@ -187,7 +187,7 @@ void Widget::on_pbConnect_clicked()
     socket->waitForConnected(waitMs);
 
     if (socket->state() == QAbstractSocket::ConnectedState) {
-        // Nagle + delayed ACK hold a second small line ~40 ms; set before connecting it is lost on Qt 6.4.
+        // Nagle + delayed ACK hold a second small line ~40 ms; Qt 6.4 loses it if set earlier.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qDebug() << "Connected";
         showConnected(true);
@@ -244,7 +244,8 @@ void Widget::closeEvent(QCloseEvent *event)
     if (socket) {
         socket->disconnect();
         socket->disconnectFromHost();
-        if (socket->state() == QAbstractSocket::UnconnectedState || socket->waitForDisconnected(waitMs)) {
+        if (socket->state() == QAbstractSocket::UnconnectedState
+            || socket->waitForDisconnected(waitMs)) {
             qDebug("Disconnected!");
             socket->deleteLater();
             socket = nullptr;
@@ -280,12 +281,14 @@ QString Widget::query(const QString &command, bool waitForReply)
 
     QByteArray reply;
     qint64 dropped = 0;
-    if (!collectLine(link, reply, dropped, QDeadlineTimer(waitMs))) {
+    const QDeadlineTimer replyDeadline(waitMs);
+    if (!collectLine(link, reply, dropped, replyDeadline)) {
         // No complete reply in time. It may still come: wait for its line end,
-        // so that it is not taken for the reply to the next query.
+        // so that it is not taken for the reply to the next query. Counted from
+        // the same start, the lateness of the first wait is not added again.
         QByteArray late = reply;
         reply.clear();
-        collectLine(link, late, dropped, QDeadlineTimer(waitMs));
+        collectLine(link, late, dropped, replyDeadline + waitMs);
         logDiscarded(late);
     }
     if (dropped > 0)
@@ -303,7 +306,8 @@ void Widget::setFrequency(int channel, long value)
 
 void Widget::getFrequency(int channel)
 {
-    const std::optional<int> value = replyInteger(query(QStringLiteral("FREQ? F%1").arg(channel), true));
+    const std::optional<int> value =
+        replyInteger(query(QStringLiteral("FREQ? F%1").arg(channel), true));
     if (value && channel >= 1 && channel <= frequencyWidgets.size())
         frequencyWidgets.at(channel - 1)->setFrequency(*value);
 }
@@ -337,7 +341,8 @@ void Widget::setWidthClicked(int channel, long value)
 
 void Widget::getWidthClicked(int channel)
 {
-    const std::optional<int> value = replyInteger(query(QStringLiteral("WIDTH? T%1").arg(channel), true));
+    const std::optional<int> value =
+        replyInteger(query(QStringLiteral("WIDTH? T%1").arg(channel), true));
     if (ChannelWidget *panel = channelPanel(channel); value && panel)
         panel->setWidth(*value);
 }
@@ -351,7 +356,8 @@ void Widget::setAmplitudeClicked(int channel, double value)
 void Widget::getAmplitudeClicked(int channel)
 {
     // ...but answers in volts.
-    const std::optional<double> value = replyNumber(query(QStringLiteral("AMPL? T%1").arg(channel), true));
+    const std::optional<double> value =
+        replyNumber(query(QStringLiteral("AMPL? T%1").arg(channel), true));
     if (ChannelWidget *panel = channelPanel(channel); value && panel)
         panel->setAmplitude(*value);
 }
@@ -364,7 +370,8 @@ void Widget::setDelayClicked(int channel, double value)
 
 void Widget::getDelayClicked(int channel)
 {
-    const std::optional<double> value = replyNumber(query(QStringLiteral("DELAY? T%1").arg(channel), true));
+    const std::optional<double> value =
+        replyNumber(query(QStringLiteral("DELAY? T%1").arg(channel), true));
     if (ChannelWidget *panel = channelPanel(channel); value && panel)
         panel->setDelay(*value);
 }

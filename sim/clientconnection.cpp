@@ -5,6 +5,7 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <iterator>
 
 namespace {
@@ -17,12 +18,12 @@ constexpr int verboseLogBytes = 200;
 
 ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
                                    const SimulatorOptions &options, QObject *parent)
-    : QObject(parent),
-      m_socket(socket),
-      m_instrument(instrument),
-      m_options(options),
-      m_peer(socket->peerAddress().toString() + ':' + QString::number(socket->peerPort())),
-      m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(0)))
+    : QObject(parent)
+    , m_socket(socket)
+    , m_instrument(instrument)
+    , m_options(options)
+    , m_peer(socket->peerAddress().toString() + ':' + QString::number(socket->peerPort()))
+    , m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(0)))
 {
     m_socket->setParent(this);
     m_timer.setSingleShot(true);
@@ -66,7 +67,8 @@ void ClientConnection::handleLine(const QByteArray &line)
     bool understood = false;
     PendingReply reply;
     reply.bytes = m_instrument.reply(command, &understood);
-    if (const auto canned = m_options.replies.constFind(command); canned != m_options.replies.cend()) {
+    if (const auto canned = m_options.replies.constFind(command);
+        canned != m_options.replies.cend()) {
         reply.bytes = *canned + "\r\n";
         understood = true;
     }
@@ -84,12 +86,12 @@ void ClientConnection::handleLine(const QByteArray &line)
         reply.floodSize = m_options.floodBytes;
 
     // Silent and muted lines have been applied all the same; only their answers are lost.
-    if (m_options.silent || reply.size() == 0)
+    const auto mutes = [&command](const QString &prefix) {
+        return command.startsWith(prefix.toUtf8());
+    };
+    if (m_options.silent || reply.size() == 0
+        || std::any_of(m_options.mutePrefixes.cbegin(), m_options.mutePrefixes.cend(), mutes))
         return;
-    for (const QString &prefix : m_options.mutePrefixes) {
-        if (command.startsWith(prefix.toUtf8()))
-            return;
-    }
 
     enqueue(reply, qint64(m_options.latencyMs) + (query ? m_options.lateMs : 0));
 }
@@ -173,21 +175,34 @@ QByteArray ClientConnection::PendingReply::take(qint64 count)
 // not UTF-8, commas; usually ending in "\r\n", sometimes in "\n" or nothing.
 QByteArray ClientConnection::garbage()
 {
-    const int length = m_random.bounded(10) == 0 ? m_random.bounded(1, 100000)
-                                                  : m_random.bounded(1, 80);
+    const int length =
+        m_random.bounded(10) == 0 ? m_random.bounded(1, 100000) : m_random.bounded(1, 80);
     QByteArray bytes(length, Qt::Uninitialized);
     for (char &byte : bytes) {
         switch (m_random.bounded(4)) {
-        case 0: byte = char(m_random.bounded(0x20)); break;
-        case 1: byte = char(m_random.bounded(0x80, 0x100)); break;
-        case 2: byte = ','; break;
-        default: byte = char(m_random.bounded(0x20, 0x7f)); break;
+        case 0:
+            byte = char(m_random.bounded(0x20));
+            break;
+        case 1:
+            byte = char(m_random.bounded(0x80, 0x100));
+            break;
+        case 2:
+            byte = ',';
+            break;
+        default:
+            byte = char(m_random.bounded(0x20, 0x7f));
+            break;
         }
     }
     switch (m_random.bounded(8)) {
-    case 0: break;
-    case 1: bytes += '\n'; break;
-    default: bytes += "\r\n"; break;
+    case 0:
+        break;
+    case 1:
+        bytes += '\n';
+        break;
+    default:
+        bytes += "\r\n";
+        break;
     }
     return bytes;
 }
@@ -198,13 +213,15 @@ QByteArray ClientConnection::garbage()
 QByteArray ClientConnection::fuzzReply()
 {
     static const char *const numbers[] = {
-        "0", "1", "-1", "200", "2147483647", "2147483648", "-2147483648", "-2147483649",
-        "4294967296", "99999999999999999999", "1e+06", "1e999", "-1e999", "nan", "inf", "-inf",
-        "0x10", " 12 ", "+5", "3.3", "2.005", "1e-05", "1,5", "", " ",
+        "0",          "1",           "-1",          "200",        "2147483647",
+        "2147483648", "-2147483648", "-2147483649", "4294967296", "99999999999999999999",
+        "1e+06",      "1e999",       "-1e999",      "nan",        "inf",
+        "-inf",       "0x10",        " 12 ",        "+5",         "3.3",
+        "2.005",      "1e-05",       "1,5",         "",           " ",
     };
     static const char *const words[] = {
-        "F1", "F2", "F3", "T0", "T4", "T8", "T9", "t3", "OFF", "off", "In1", "IN1", "IN2",
-        "iN2", "OFFIN2", "IN1IN2", "\xc2\xb5s", "\xff\xfe", "?", "\t",
+        "F1",  "F2",  "F3",  "T0",  "T4",     "T8",     "T9",        "t3",       "OFF", "off",
+        "In1", "IN1", "IN2", "iN2", "OFFIN2", "IN1IN2", "\xc2\xb5s", "\xff\xfe", "?",   "\t",
     };
     QByteArray reply;
     const int pieces = m_random.bounded(2) ? 2 : m_random.bounded(5); // usable or not, about evenly
@@ -219,7 +236,8 @@ QByteArray ClientConnection::fuzzReply()
             reply += QByteArray::number(m_random.bounded(-3000000, 3000000));
             break;
         case 2:
-            reply += QByteArray::number(m_random.generateDouble() * 10.0, 'g', 1 + m_random.bounded(8));
+            reply +=
+                QByteArray::number(m_random.generateDouble() * 10.0, 'g', 1 + m_random.bounded(8));
             break;
         default:
             reply += numbers[m_random.bounded(int(std::size(numbers)))];

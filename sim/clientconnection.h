@@ -48,7 +48,7 @@ private:
     QTcpSocket *m_socket;
     Instrument &m_instrument;
     const SimulatorOptions &m_options;
-    const QString m_peer;  // address:port, kept for logging after the socket has closed
+    const QString m_peer; // address:port, kept for logging after the socket has closed
     QRandomGenerator m_random;
     int m_linesReceived = 0;
     bool m_dropped = false;

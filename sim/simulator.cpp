@@ -6,7 +6,9 @@
 #include <QTcpSocket>
 
 Simulator::Simulator(const SimulatorOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_server(new QTcpServer(this))
+    : QObject(parent)
+    , m_options(options)
+    , m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &Simulator::acceptConnections);
 }

@@ -15,8 +15,8 @@ struct SimulatorOptions
 {
     QHostAddress address{QHostAddress::LocalHost};
     quint16 port = 4000;
-    int latencyMs = 0;                    // delay before every reply
-    bool verbose = false;                 // log every line received and sent
+    int latencyMs = 0;    // delay before every reply
+    bool verbose = false; // log every line received and sent
 
     // Fault modes, all off by default.
     std::optional<QByteArray> answerSets; // answer set lines with this text and "\r\n"
@@ -27,9 +27,10 @@ struct SimulatorOptions
     int dropAfterLines = 0;               // close a connection when its n-th line arrives
     bool refuse = false;                  // close every connection as soon as it is accepted
     std::optional<quint32> garbageSeed;   // answer every line with random bytes
-    std::optional<quint32> fuzzSeed;      // answer queries with random replies shaped like real ones
-    qint64 floodBytes = 0;                // answer "*IDN?" with this many bytes
-    QMap<QByteArray, QByteArray> replies; // answer these lines (without terminator) with this text and "\r\n"
+    std::optional<quint32> fuzzSeed; // answer queries with random replies shaped like real ones
+    qint64 floodBytes = 0;           // answer "*IDN?" with this many bytes
+    QMap<QByteArray, QByteArray>
+        replies; // answer these lines (without terminator) with this text and "\r\n"
 };
 
 // Serves one simulated instrument over TCP to any number of clients at once.
@@ -45,8 +46,8 @@ public:
 
 signals:
     void clientConnected();
-    void lineReceived(const QByteArray &line);  // as received, terminator included
-    void replySent(const QByteArray &bytes);    // each write, so a split reply arrives in pieces
+    void lineReceived(const QByteArray &line); // as received, terminator included
+    void replySent(const QByteArray &bytes);   // each write, so a split reply arrives in pieces
 
 private:
     void acceptConnections();

@@ -29,7 +29,8 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private slots:
-    void on_pbConnect_clicked();
+    // The form connects these two to its buttons by name.
+    void on_pbConnect_clicked(); // clazy:exclude=connect-by-name
     void getFrequency(int channel);
     void setFrequency(int channel, long value);
     void setTriggerTypeClicked(int channel, int value);
@@ -40,7 +41,7 @@ private slots:
     void getAmplitudeClicked(int channel);
     void setDelayClicked(int channel, double value);
     void getDelayClicked(int channel);
-    void on_pbUpdateData_clicked();
+    void on_pbUpdateData_clicked(); // clazy:exclude=connect-by-name
 
 private:
     void connectPanels();

@@ -22,7 +22,8 @@ public:
         Q_UNUSED(disambiguation);
         Q_UNUSED(n);
         if (context && context[0] != 'Q')
-            requests.insert(QString::fromUtf8(context) + QLatin1Char('|') + QString::fromUtf8(sourceText));
+            requests.insert(QString::fromUtf8(context) + QLatin1Char('|')
+                            + QString::fromUtf8(sourceText));
         return QString();
     }
 

@@ -28,8 +28,9 @@ public:
     // Every line received from all clients, in order, terminators included.
     QList<QByteArray> lines() const;
     void clearLines();
-    QList<QByteArray> replies() const; // every write to any client, in order; cleared with the lines
-    int connections() const;  // connections accepted so far
+    QList<QByteArray>
+    replies() const;         // every write to any client, in order; cleared with the lines
+    int connections() const; // connections accepted so far
     // Waits, without the caller's event loop, until lines().size() >= count. Flush
     // (e.g. waitForBytesWritten) what a client wrote before waiting for it here.
     bool waitForLines(int count, int timeoutMs = 2500) const;

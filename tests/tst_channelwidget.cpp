@@ -98,15 +98,27 @@ void tst_ChannelWidget::formTree()
     // Direct children in creation order, which is also the order of the form.
     QStringList tree;
     for (const QObject *object : panel.children())
-        tree << object->objectName() + QLatin1Char(':') + QLatin1String(object->metaObject()->className());
+        tree << object->objectName() + QLatin1Char(':')
+                + QLatin1String(object->metaObject()->className());
 
     const QStringList expected = {
-        "gridLayout:QGridLayout",       "label_2:QLabel",           "label:QLabel",
-        "pbGetTrigger:QPushButton",     "pbSetTrigger:QPushButton", "cbTrigger:QComboBox",
-        "lAmplitude:QLabel",            "lDelay:QLabel",            "sbWidth:QSpinBox",
-        "leDelay:QLineEdit",            "pbSetWidth:QPushButton",   "pbGetWidth:QPushButton",
-        "pbSetAmplitude:QPushButton",   "pbSetDelay:QPushButton",   "pbGetAmplitude:QPushButton",
-        "pbGetDelay:QPushButton",       "dsbAmplitude:QDoubleSpinBox",
+        "gridLayout:QGridLayout",
+        "label_2:QLabel",
+        "label:QLabel",
+        "pbGetTrigger:QPushButton",
+        "pbSetTrigger:QPushButton",
+        "cbTrigger:QComboBox",
+        "lAmplitude:QLabel",
+        "lDelay:QLabel",
+        "sbWidth:QSpinBox",
+        "leDelay:QLineEdit",
+        "pbSetWidth:QPushButton",
+        "pbGetWidth:QPushButton",
+        "pbSetAmplitude:QPushButton",
+        "pbSetDelay:QPushButton",
+        "pbGetAmplitude:QPushButton",
+        "pbGetDelay:QPushButton",
+        "dsbAmplitude:QDoubleSpinBox",
         ":QDoubleValidator", // installed on the delay field after the form is built
     };
     QCOMPARE(tree, expected);
@@ -226,7 +238,8 @@ void tst_ChannelWidget::focusOrder()
 {
     ChannelWidget panel;
     QStringList order;
-    for (QWidget *widget = panel.nextInFocusChain(); widget != &panel; widget = widget->nextInFocusChain()) {
+    for (QWidget *widget = panel.nextInFocusChain(); widget != &panel;
+         widget = widget->nextInFocusChain()) {
         if (widget->parentWidget() == &panel && (widget->focusPolicy() & Qt::TabFocus))
             order << widget->objectName();
     }
@@ -242,8 +255,9 @@ void tst_ChannelWidget::translationContext()
     ChannelWidget panel;
     panel.setChannelIndex(3);
 
-    const QStringList texts = {"Form", "Trigger", "Width (ns)", "Amplitude (V)", "Delay (ps)",
-                               "Set",  "Get",     "OFF",        "IN1",           "IN2", "0"};
+    const QStringList texts = {"Form",       "Trigger", "Width (ns)", "Amplitude (V)",
+                               "Delay (ps)", "Set",     "Get",        "OFF",
+                               "IN1",        "IN2",     "0"};
     QSet<QString> expected;
     for (const QString &text : texts)
         expected.insert(QStringLiteral("ChannelWidget|") + text);
@@ -272,12 +286,12 @@ void tst_ChannelWidget::channelIndexShapesPanel()
     child<QSpinBox>(panel, "sbWidth")->setValue(777);
     panel.setChannelIndex(index);
 
-    for (const char *name : {"lAmplitude", "dsbAmplitude", "pbSetAmplitude", "pbGetAmplitude", "lDelay",
-                             "leDelay", "pbSetDelay", "pbGetDelay"}) {
+    for (const char *name : {"lAmplitude", "dsbAmplitude", "pbSetAmplitude", "pbGetAmplitude",
+                             "lDelay", "leDelay", "pbSetDelay", "pbGetDelay"}) {
         QVERIFY2(child<QWidget>(panel, name)->isHidden() == !allRows, name);
     }
-    for (const char *name : {"label", "cbTrigger", "pbSetTrigger", "pbGetTrigger", "label_2", "sbWidth",
-                             "pbSetWidth", "pbGetWidth"}) {
+    for (const char *name : {"label", "cbTrigger", "pbSetTrigger", "pbGetTrigger", "label_2",
+                             "sbWidth", "pbSetWidth", "pbGetWidth"}) {
         QVERIFY2(!child<QWidget>(panel, name)->isHidden(), name);
     }
     QCOMPARE(child<QSpinBox>(panel, "sbWidth")->value(), width);
@@ -297,22 +311,27 @@ void tst_ChannelWidget::buttonEmitsOneRequest_data()
     QTest::addColumn<QVariant>("value");
 
     const QVariant none;
-    QTest::newRow("set trigger untouched sends OFF") << "" << none << "pbSetTrigger"
-                                                     << QByteArray("setTriggerTypeClicked") << QVariant(0);
+    QTest::newRow("set trigger untouched sends OFF")
+        << "" << none << "pbSetTrigger" << QByteArray("setTriggerTypeClicked") << QVariant(0);
     QTest::newRow("set trigger IN2") << "cbTrigger" << QVariant(2) << "pbSetTrigger"
                                      << QByteArray("setTriggerTypeClicked") << QVariant(2);
-    QTest::newRow("get trigger") << "" << none << "pbGetTrigger" << QByteArray("getTriggerTypeClicked") << none;
-    QTest::newRow("set width") << "sbWidth" << QVariant(1234) << "pbSetWidth" << QByteArray("setWidthClicked")
-                               << QVariant(1234);
-    QTest::newRow("get width") << "" << none << "pbGetWidth" << QByteArray("getWidthClicked") << none;
-    QTest::newRow("set amplitude rounds to the box") << "dsbAmplitude" << QVariant(3.456) << "pbSetAmplitude"
-                                                     << QByteArray("setAmplitudeClicked") << QVariant(3.46);
-    QTest::newRow("get amplitude") << "" << none << "pbGetAmplitude" << QByteArray("getAmplitudeClicked") << none;
-    QTest::newRow("set delay initial 0") << "" << none << "pbSetDelay" << QByteArray("setDelayClicked")
-                                         << QVariant(0.0);
+    QTest::newRow("get trigger") << "" << none << "pbGetTrigger"
+                                 << QByteArray("getTriggerTypeClicked") << none;
+    QTest::newRow("set width") << "sbWidth" << QVariant(1234) << "pbSetWidth"
+                               << QByteArray("setWidthClicked") << QVariant(1234);
+    QTest::newRow("get width") << "" << none << "pbGetWidth" << QByteArray("getWidthClicked")
+                               << none;
+    QTest::newRow("set amplitude rounds to the box")
+        << "dsbAmplitude" << QVariant(3.456) << "pbSetAmplitude"
+        << QByteArray("setAmplitudeClicked") << QVariant(3.46);
+    QTest::newRow("get amplitude")
+        << "" << none << "pbGetAmplitude" << QByteArray("getAmplitudeClicked") << none;
+    QTest::newRow("set delay initial 0")
+        << "" << none << "pbSetDelay" << QByteArray("setDelayClicked") << QVariant(0.0);
     QTest::newRow("set delay 1e3") << "leDelay" << QVariant("1e3") << "pbSetDelay"
                                    << QByteArray("setDelayClicked") << QVariant(1000.0);
-    QTest::newRow("get delay") << "" << none << "pbGetDelay" << QByteArray("getDelayClicked") << none;
+    QTest::newRow("get delay") << "" << none << "pbGetDelay" << QByteArray("getDelayClicked")
+                               << none;
 }
 
 void tst_ChannelWidget::buttonEmitsOneRequest()
@@ -353,18 +372,29 @@ void tst_ChannelWidget::settersShowValueAndEmitNothing_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("width below range") << "setWidth" << 5.0 << "sbWidth" << "10";
-    QTest::newRow("width above range") << "setWidth" << 2000000.0 << "sbWidth" << "1000000";
-    QTest::newRow("width beyond 32 bits is clamped, not wrapped") << "setWidth" << 4294967496.0 << "sbWidth"
-                                                                  << "1000000";
-    QTest::newRow("width far below range") << "setWidth" << -4294967096.0 << "sbWidth" << "10";
-    QTest::newRow("width in range") << "setWidth" << 4321.0 << "sbWidth" << "4321";
-    QTest::newRow("amplitude above range") << "setAmplitude" << 7.3 << "dsbAmplitude" << "5.00";
-    QTest::newRow("amplitude below range") << "setAmplitude" << 1.0 << "dsbAmplitude" << "2.00";
-    QTest::newRow("amplitude rounded to two decimals") << "setAmplitude" << 3.456 << "dsbAmplitude" << "3.46";
-    QTest::newRow("trigger IN2") << "setTriggerType" << 2.0 << "cbTrigger" << "IN2";
-    QTest::newRow("trigger IN1") << "setTriggerType" << 1.0 << "cbTrigger" << "IN1";
-    QTest::newRow("delay") << "setDelay" << 250.5 << "leDelay" << "250.5";
+    QTest::newRow("width below range") << "setWidth" << 5.0 << "sbWidth"
+                                       << "10";
+    QTest::newRow("width above range") << "setWidth" << 2000000.0 << "sbWidth"
+                                       << "1000000";
+    QTest::newRow("width beyond 32 bits is clamped, not wrapped")
+        << "setWidth" << 4294967496.0 << "sbWidth"
+        << "1000000";
+    QTest::newRow("width far below range") << "setWidth" << -4294967096.0 << "sbWidth"
+                                           << "10";
+    QTest::newRow("width in range") << "setWidth" << 4321.0 << "sbWidth"
+                                    << "4321";
+    QTest::newRow("amplitude above range") << "setAmplitude" << 7.3 << "dsbAmplitude"
+                                           << "5.00";
+    QTest::newRow("amplitude below range") << "setAmplitude" << 1.0 << "dsbAmplitude"
+                                           << "2.00";
+    QTest::newRow("amplitude rounded to two decimals") << "setAmplitude" << 3.456 << "dsbAmplitude"
+                                                       << "3.46";
+    QTest::newRow("trigger IN2") << "setTriggerType" << 2.0 << "cbTrigger"
+                                 << "IN2";
+    QTest::newRow("trigger IN1") << "setTriggerType" << 1.0 << "cbTrigger"
+                                 << "IN1";
+    QTest::newRow("delay") << "setDelay" << 250.5 << "leDelay"
+                           << "250.5";
 }
 
 void tst_ChannelWidget::settersShowValueAndEmitNothing()
@@ -411,7 +441,8 @@ void tst_ChannelWidget::setDelayKeepsEveryDigit_data()
     QTest::newRow("negative") << "C" << -1500.25 << "-1500.25";
     QTest::newRow("many digits") << "C" << 123456.789012 << "123456.789012";
     QTest::newRow("German user: point still shown") << "de_DE" << 1234.5 << "1234.5";
-    QTest::newRow("German user: text that reads as a grouped number") << "de_DE" << 1.234 << "1.234";
+    QTest::newRow("German user: text that reads as a grouped number")
+        << "de_DE" << 1.234 << "1.234";
 }
 
 void tst_ChannelWidget::setDelayKeepsEveryDigit()
@@ -430,7 +461,8 @@ void tst_ChannelWidget::setDelayKeepsEveryDigit()
     child<QPushButton>(panel, "pbSetDelay")->click();
     QCOMPARE(set.count(), 1);
     // Exactly the value shown, not one rounded on the way.
-    QVERIFY2(set.at(0).at(1).toDouble() == value, qPrintable(QString::number(set.at(0).at(1).toDouble(), 'g', 17)));
+    QVERIFY2(set.at(0).at(1).toDouble() == value,
+             qPrintable(QString::number(set.at(0).at(1).toDouble(), 'g', 17)));
 }
 
 void tst_ChannelWidget::setDelayReadsTypedText_data()
@@ -440,21 +472,36 @@ void tst_ChannelWidget::setDelayReadsTypedText_data()
     QTest::addColumn<double>("sent"); // NaN: nothing is sent
 
     const double nothing = qQNaN();
-    QTest::newRow("C decimal") << "C" << "1500.5" << 1500.5;
-    QTest::newRow("C exponent") << "C" << "1e3" << 1000.0;
-    QTest::newRow("C negative") << "C" << "-2.5" << -2.5;
-    QTest::newRow("German comma") << "de_DE" << "1,5" << 1.5;
-    QTest::newRow("German grouped") << "de_DE" << "1.234,5" << 1234.5;
-    QTest::newRow("German user typing a point") << "de_DE" << "1500.5" << 1500.5;
-    QTest::newRow("German user typing an exponent") << "de_DE" << "1e3" << 1000.0;
-    QTest::newRow("English grouped") << "en_US" << "1,500.5" << 1500.5;
-    QTest::newRow("letters") << "C" << "abc" << nothing;
-    QTest::newRow("empty") << "C" << "" << nothing;
-    QTest::newRow("lone sign") << "C" << "-" << nothing;
-    QTest::newRow("not a number") << "C" << "nan" << nothing;
-    QTest::newRow("infinity") << "C" << "inf" << nothing;
-    QTest::newRow("overflow") << "C" << "1e999" << nothing;
-    QTest::newRow("comma in the C locale") << "C" << "1,5" << nothing;
+    QTest::newRow("C decimal") << "C"
+                               << "1500.5" << 1500.5;
+    QTest::newRow("C exponent") << "C"
+                                << "1e3" << 1000.0;
+    QTest::newRow("C negative") << "C"
+                                << "-2.5" << -2.5;
+    QTest::newRow("German comma") << "de_DE"
+                                  << "1,5" << 1.5;
+    QTest::newRow("German grouped") << "de_DE"
+                                    << "1.234,5" << 1234.5;
+    QTest::newRow("German user typing a point") << "de_DE"
+                                                << "1500.5" << 1500.5;
+    QTest::newRow("German user typing an exponent") << "de_DE"
+                                                    << "1e3" << 1000.0;
+    QTest::newRow("English grouped") << "en_US"
+                                     << "1,500.5" << 1500.5;
+    QTest::newRow("letters") << "C"
+                             << "abc" << nothing;
+    QTest::newRow("empty") << "C"
+                           << "" << nothing;
+    QTest::newRow("lone sign") << "C"
+                               << "-" << nothing;
+    QTest::newRow("not a number") << "C"
+                                  << "nan" << nothing;
+    QTest::newRow("infinity") << "C"
+                              << "inf" << nothing;
+    QTest::newRow("overflow") << "C"
+                              << "1e999" << nothing;
+    QTest::newRow("comma in the C locale") << "C"
+                                           << "1,5" << nothing;
 }
 
 void tst_ChannelWidget::setDelayReadsTypedText()
@@ -476,7 +523,8 @@ void tst_ChannelWidget::setDelayReadsTypedText()
     if (std::isnan(sent)) {
         // A zero sent in its place would silently clear the instrument's delay.
         QCOMPARE(set.count(), 0);
-        QCOMPARE(LogCapture::lines(), QStringList{QStringLiteral("not a number: \"%1\"").arg(typed)});
+        QCOMPARE(LogCapture::lines(),
+                 QStringList{QStringLiteral("not a number: \"%1\"").arg(typed)});
     } else {
         QCOMPARE(set.count(), 1);
         QCOMPARE(set.at(0).at(0).toInt(), 6);

@@ -81,7 +81,8 @@ QStringList defaults()
 {
     QStringList shown = {"1000", "1000"};
     for (int n = 0; n < 9; ++n)
-        shown << "OFF" << (n == 0 ? "500" : "200") << "5.00" << "0";
+        shown << "OFF" << (n == 0 ? "500" : "200") << "5.00"
+              << "0";
     return shown;
 }
 
@@ -173,7 +174,8 @@ void tst_Faults::checkControls(Widget &w, const QStringList &before, Values allo
     for (int i = 0; i < paths.size(); ++i) {
         if (now.at(i) == before.at(i) || allowed == Values::Any)
             continue;
-        QVERIFY2(allowed == Values::True && (now.at(i) == initial.at(i) || now.at(i) == changed.at(i)),
+        QVERIFY2(allowed == Values::True
+                     && (now.at(i) == initial.at(i) || now.at(i) == changed.at(i)),
                  qPrintable(paths.at(i) + QLatin1String(" shows ") + now.at(i)));
     }
 }
@@ -199,7 +201,8 @@ void tst_Faults::exercise(Widget &w, const char *address, Values readBacks)
     const QStringList paths = controlPaths();
     const QStringList initial = defaults();
     for (const Setting &setting : settings)
-        enter(find(w, QLatin1String(setting.control)), QVariant(initial.at(paths.indexOf(setting.control))));
+        enter(find(w, QLatin1String(setting.control)),
+              QVariant(initial.at(paths.indexOf(setting.control))));
     find<QComboBox>(w, "wChannel4/cbTrigger")->setCurrentIndex(0); // "OFF"
 
     for (const Setting &setting : settings) {
@@ -220,7 +223,8 @@ void tst_Faults::exercise(Widget &w, const char *address, Values readBacks)
 
 // Switched off and on again as a well-behaved instrument: Connect and
 // Update data work as usual.
-void tst_Faults::recover(Widget &w, std::unique_ptr<SimulatorThread> &instrument, const char *address)
+void tst_Faults::recover(Widget &w, std::unique_ptr<SimulatorThread> &instrument,
+                         const char *address)
 {
     instrument.reset();
     QTRY_COMPARE_WITH_TIMEOUT(controlStates(w), notConnected, 10000);

@@ -25,7 +25,10 @@ private slots:
     void setFrequencyClampsAndEmitsNothing();
 
 private:
-    static QSpinBox *spinBox(FrequencyWidget &panel) { return panel.findChild<QSpinBox *>("sbFrequency"); }
+    static QSpinBox *spinBox(FrequencyWidget &panel)
+    {
+        return panel.findChild<QSpinBox *>("sbFrequency");
+    }
     static QLabel *label(FrequencyWidget &panel) { return panel.findChild<QLabel *>("lFrequency"); }
     static QPushButton *button(FrequencyWidget &panel, const QString &name)
     {
@@ -38,9 +41,10 @@ void tst_FrequencyWidget::formTree()
     FrequencyWidget panel;
     QStringList tree;
     for (const QObject *object : panel.children())
-        tree << object->objectName() + QLatin1Char(':') + QLatin1String(object->metaObject()->className());
-    const QStringList expected = {"horizontalLayout:QHBoxLayout", "lFrequency:QLabel", "sbFrequency:QSpinBox",
-                                  "pbSet:QPushButton", "pbGet:QPushButton"};
+        tree << object->objectName() + QLatin1Char(':')
+                + QLatin1String(object->metaObject()->className());
+    const QStringList expected = {"horizontalLayout:QHBoxLayout", "lFrequency:QLabel",
+                                  "sbFrequency:QSpinBox", "pbSet:QPushButton", "pbGet:QPushButton"};
     QCOMPARE(tree, expected);
 
     // Left to right in the same order, each without stretch or alignment.
@@ -74,7 +78,8 @@ void tst_FrequencyWidget::focusOrder()
 {
     FrequencyWidget panel;
     QStringList order;
-    for (QWidget *widget = panel.nextInFocusChain(); widget != &panel; widget = widget->nextInFocusChain()) {
+    for (QWidget *widget = panel.nextInFocusChain(); widget != &panel;
+         widget = widget->nextInFocusChain()) {
         if (widget->parentWidget() == &panel && (widget->focusPolicy() & Qt::TabFocus))
             order << widget->objectName();
     }
@@ -87,7 +92,8 @@ void tst_FrequencyWidget::translationContext()
     FrequencyWidget panel;
     panel.setChannelIndex(2); // a label built at run time is not translated
 
-    const QSet<QString> expected = {"FrequencyWidget|Form", "FrequencyWidget|Frequency (1-1000000 Hz)",
+    const QSet<QString> expected = {"FrequencyWidget|Form",
+                                    "FrequencyWidget|Frequency (1-1000000 Hz)",
                                     "FrequencyWidget|Set", "FrequencyWidget|Get"};
     QCOMPARE(translator.requests, expected);
 }
@@ -116,7 +122,7 @@ void tst_FrequencyWidget::channelIndexSetsLabel()
 
 void tst_FrequencyWidget::buttonsEmitOneRequest_data()
 {
-    QTest::addColumn<int>("index"); // 0: setChannelIndex never called
+    QTest::addColumn<int>("index");     // 0: setChannelIndex never called
     QTest::addColumn<int>("frequency"); // 0: left as it is
     QTest::addColumn<QString>("button");
     QTest::addColumn<int>("channel");

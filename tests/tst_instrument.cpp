@@ -28,14 +28,11 @@ void tst_Instrument::defaults_data()
     QTest::newRow("frequency F2") << QByteArray("FREQ? F2") << QByteArray("F2,1000\r\n");
     for (int channel = 0; channel < Instrument::channelCount; ++channel) {
         const QByteArray name = 'T' + QByteArray::number(channel);
-        QTest::addRow("trigger %s", name.constData())
-            << "TRIG? " + name << name + ",OFF\r\n";
+        QTest::addRow("trigger %s", name.constData()) << "TRIG? " + name << name + ",OFF\r\n";
         QTest::addRow("width %s", name.constData())
             << "WIDTH? " + name << name + (channel == 0 ? ",500\r\n" : ",200\r\n");
-        QTest::addRow("amplitude %s", name.constData())
-            << "AMPL? " + name << name + ",5\r\n";
-        QTest::addRow("delay %s", name.constData())
-            << "DELAY? " + name << name + ",0\r\n";
+        QTest::addRow("amplitude %s", name.constData()) << "AMPL? " + name << name + ",5\r\n";
+        QTest::addRow("delay %s", name.constData()) << "DELAY? " + name << name + ",0\r\n";
     }
 }
 

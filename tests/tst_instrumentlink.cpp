@@ -100,38 +100,46 @@ void tst_InstrumentLink::setButtonsSendLines_data()
     QTest::addColumn<QString>("button");
     QTest::addColumn<QByteArray>("line");
 
-    QTest::newRow("frequency 2") << "wFrequency2/sbFrequency" << QVariant(1000) << "wFrequency2/pbSet"
-                                 << QByteArray("FREQ F2,1000\r\n");
-    QTest::newRow("frequency 1 highest") << "wFrequency1/sbFrequency" << QVariant(1000000) << "wFrequency1/pbSet"
-                                         << QByteArray("FREQ F1,1000000\r\n");
+    QTest::newRow("frequency 2") << "wFrequency2/sbFrequency" << QVariant(1000)
+                                 << "wFrequency2/pbSet" << QByteArray("FREQ F2,1000\r\n");
+    QTest::newRow("frequency 1 highest")
+        << "wFrequency1/sbFrequency" << QVariant(1000000) << "wFrequency1/pbSet"
+        << QByteArray("FREQ F1,1000000\r\n");
     QTest::newRow("trigger IN1") << "wChannel3/cbTrigger" << QVariant(1) << "wChannel3/pbSetTrigger"
                                  << QByteArray("TRIG T3,IN1\r\n");
     QTest::newRow("trigger IN2") << "wChannel5/cbTrigger" << QVariant(2) << "wChannel5/pbSetTrigger"
                                  << QByteArray("TRIG T5,IN2\r\n");
-    QTest::newRow("trigger OFF on channel 0") << "wChannel0/cbTrigger" << QVariant(0) << "wChannel0/pbSetTrigger"
-                                              << QByteArray("TRIG T0,OFF\r\n");
-    QTest::newRow("width on channel 0") << "wChannel0/sbWidth" << QVariant(200) << "wChannel0/pbSetWidth"
-                                        << QByteArray("WIDTH T0,200\r\n");
-    QTest::newRow("width on channel 8") << "wChannel8/sbWidth" << QVariant(1000000) << "wChannel8/pbSetWidth"
-                                        << QByteArray("WIDTH T8,1000000\r\n");
-    QTest::newRow("amplitude in millivolts") << "wChannel1/dsbAmplitude" << QVariant(2.5)
-                                             << "wChannel1/pbSetAmplitude" << QByteArray("AMPL T1,2500\r\n");
-    QTest::newRow("amplitude 2.01 V rounds, not truncates") << "wChannel1/dsbAmplitude" << QVariant(2.01)
-                                                            << "wChannel1/pbSetAmplitude"
-                                                            << QByteArray("AMPL T1,2010\r\n");
-    QTest::newRow("amplitude 2.29 V rounds, not truncates") << "wChannel7/dsbAmplitude" << QVariant(2.29)
-                                                            << "wChannel7/pbSetAmplitude"
-                                                            << QByteArray("AMPL T7,2290\r\n");
-    QTest::newRow("delay with a fraction") << "wChannel2/leDelay" << QVariant("1500.5") << "wChannel2/pbSetDelay"
-                                           << QByteArray("DELAY T2,1500.5\r\n");
-    QTest::newRow("delay initial 0") << "" << QVariant() << "wChannel2/pbSetDelay" << QByteArray("DELAY T2,0\r\n");
-    QTest::newRow("delay six digits") << "wChannel2/leDelay" << QVariant("123456") << "wChannel2/pbSetDelay"
-                                      << QByteArray("DELAY T2,123456\r\n");
-    QTest::newRow("delay one million") << "wChannel2/leDelay" << QVariant("1000000") << "wChannel2/pbSetDelay"
-                                       << QByteArray("DELAY T2,1e+06\r\n");
-    QTest::newRow("delay seven digits keeps every digit") << "wChannel2/leDelay" << QVariant("1234567")
-                                                          << "wChannel2/pbSetDelay"
-                                                          << QByteArray("DELAY T2,1234567\r\n");
+    QTest::newRow("trigger OFF on channel 0")
+        << "wChannel0/cbTrigger" << QVariant(0) << "wChannel0/pbSetTrigger"
+        << QByteArray("TRIG T0,OFF\r\n");
+    QTest::newRow("width on channel 0") << "wChannel0/sbWidth" << QVariant(200)
+                                        << "wChannel0/pbSetWidth" << QByteArray("WIDTH T0,200\r\n");
+    QTest::newRow("width on channel 8")
+        << "wChannel8/sbWidth" << QVariant(1000000) << "wChannel8/pbSetWidth"
+        << QByteArray("WIDTH T8,1000000\r\n");
+    QTest::newRow("amplitude in millivolts")
+        << "wChannel1/dsbAmplitude" << QVariant(2.5) << "wChannel1/pbSetAmplitude"
+        << QByteArray("AMPL T1,2500\r\n");
+    QTest::newRow("amplitude 2.01 V rounds, not truncates")
+        << "wChannel1/dsbAmplitude" << QVariant(2.01) << "wChannel1/pbSetAmplitude"
+        << QByteArray("AMPL T1,2010\r\n");
+    QTest::newRow("amplitude 2.29 V rounds, not truncates")
+        << "wChannel7/dsbAmplitude" << QVariant(2.29) << "wChannel7/pbSetAmplitude"
+        << QByteArray("AMPL T7,2290\r\n");
+    QTest::newRow("delay with a fraction")
+        << "wChannel2/leDelay" << QVariant("1500.5") << "wChannel2/pbSetDelay"
+        << QByteArray("DELAY T2,1500.5\r\n");
+    QTest::newRow("delay initial 0")
+        << "" << QVariant() << "wChannel2/pbSetDelay" << QByteArray("DELAY T2,0\r\n");
+    QTest::newRow("delay six digits")
+        << "wChannel2/leDelay" << QVariant("123456") << "wChannel2/pbSetDelay"
+        << QByteArray("DELAY T2,123456\r\n");
+    QTest::newRow("delay one million")
+        << "wChannel2/leDelay" << QVariant("1000000") << "wChannel2/pbSetDelay"
+        << QByteArray("DELAY T2,1e+06\r\n");
+    QTest::newRow("delay seven digits keeps every digit")
+        << "wChannel2/leDelay" << QVariant("1234567") << "wChannel2/pbSetDelay"
+        << QByteArray("DELAY T2,1234567\r\n");
 }
 
 void tst_InstrumentLink::setButtonsSendLines()
@@ -163,7 +171,8 @@ void tst_InstrumentLink::setButtonsSendLines()
     QCOMPARE(instrument.lines(), QList<QByteArray>{line});
     // A set line waits for no reply.
     QCOMPARE(LogCapture::lines(),
-             QStringList{QStringLiteral("query: \"%1\\r\\n\"").arg(QString::fromLatin1(line.chopped(2)))});
+             QStringList{
+                 QStringLiteral("query: \"%1\\r\\n\"").arg(QString::fromLatin1(line.chopped(2)))});
 }
 
 void tst_InstrumentLink::readBacks_data()
@@ -174,62 +183,97 @@ void tst_InstrumentLink::readBacks_data()
     QTest::addColumn<QString>("control");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("frequency") << "wFrequency1/pbGet" << QByteArray("FREQ? F1") << QByteArray("F1,2500")
-                               << "wFrequency1/sbFrequency" << "2500";
-    QTest::newRow("frequency 2") << "wFrequency2/pbGet" << QByteArray("FREQ? F2") << QByteArray("F2,777")
-                                 << "wFrequency2/sbFrequency" << "777";
-    QTest::newRow("frequency without comma ignored") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
-                                                     << QByteArray("2500") << "wFrequency1/sbFrequency" << "1000";
+    QTest::newRow("frequency") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
+                               << QByteArray("F1,2500") << "wFrequency1/sbFrequency"
+                               << "2500";
+    QTest::newRow("frequency 2") << "wFrequency2/pbGet" << QByteArray("FREQ? F2")
+                                 << QByteArray("F2,777") << "wFrequency2/sbFrequency"
+                                 << "777";
+    QTest::newRow("frequency without comma ignored")
+        << "wFrequency1/pbGet" << QByteArray("FREQ? F1") << QByteArray("2500")
+        << "wFrequency1/sbFrequency"
+        << "1000";
     QTest::newRow("three pieces ignored") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
-                                          << QByteArray("F1,2500,5") << "wFrequency1/sbFrequency" << "1000";
+                                          << QByteArray("F1,2500,5") << "wFrequency1/sbFrequency"
+                                          << "1000";
     QTest::newRow("empty pieces dropped") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
-                                          << QByteArray(",F1,,2500") << "wFrequency1/sbFrequency" << "2500";
+                                          << QByteArray(",F1,,2500") << "wFrequency1/sbFrequency"
+                                          << "2500";
     QTest::newRow("frequency clamped by the box") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
-                                                  << QByteArray("F1,0") << "wFrequency1/sbFrequency" << "1";
-    QTest::newRow("frequency not a number leaves the box") << "wFrequency2/pbGet" << QByteArray("FREQ? F2")
-                                                           << QByteArray("F2,abc") << "wFrequency2/sbFrequency"
-                                                           << "1000";
-    QTest::newRow("width") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3") << QByteArray("T3,350")
-                           << "wChannel3/sbWidth" << "350";
-    QTest::newRow("width not a number leaves the box") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
-                                                       << QByteArray("T3,abc") << "wChannel3/sbWidth" << "200";
-    QTest::newRow("width beyond 32 bits leaves the box") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
-                                                         << QByteArray("T3,4294967296") << "wChannel3/sbWidth"
-                                                         << "200";
+                                                  << QByteArray("F1,0") << "wFrequency1/sbFrequency"
+                                                  << "1";
+    QTest::newRow("frequency not a number leaves the box")
+        << "wFrequency2/pbGet" << QByteArray("FREQ? F2") << QByteArray("F2,abc")
+        << "wFrequency2/sbFrequency"
+        << "1000";
+    QTest::newRow("width") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
+                           << QByteArray("T3,350") << "wChannel3/sbWidth"
+                           << "350";
+    QTest::newRow("width not a number leaves the box")
+        << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3") << QByteArray("T3,abc")
+        << "wChannel3/sbWidth"
+        << "200";
+    QTest::newRow("width beyond 32 bits leaves the box")
+        << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3") << QByteArray("T3,4294967296")
+        << "wChannel3/sbWidth"
+        << "200";
     QTest::newRow("width below range clamped") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
-                                               << QByteArray("T3,-5") << "wChannel3/sbWidth" << "10";
-    QTest::newRow("width on channel 0") << "wChannel0/pbGetWidth" << QByteArray("WIDTH? T0") << QByteArray("T0,42")
-                                        << "wChannel0/sbWidth" << "42";
+                                               << QByteArray("T3,-5") << "wChannel3/sbWidth"
+                                               << "10";
+    QTest::newRow("width on channel 0") << "wChannel0/pbGetWidth" << QByteArray("WIDTH? T0")
+                                        << QByteArray("T0,42") << "wChannel0/sbWidth"
+                                        << "42";
     QTest::newRow("width on channel 8") << "wChannel8/pbGetWidth" << QByteArray("WIDTH? T8")
-                                        << QByteArray("T8,999") << "wChannel8/sbWidth" << "999";
+                                        << QByteArray("T8,999") << "wChannel8/sbWidth"
+                                        << "999";
     QTest::newRow("amplitude in volts") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
-                                        << QByteArray("T4,3.3") << "wChannel4/dsbAmplitude" << "3.30";
+                                        << QByteArray("T4,3.3") << "wChannel4/dsbAmplitude"
+                                        << "3.30";
     QTest::newRow("amplitude on channel 8") << "wChannel8/pbGetAmplitude" << QByteArray("AMPL? T8")
-                                            << QByteArray("T8,2.25") << "wChannel8/dsbAmplitude" << "2.25";
-    QTest::newRow("amplitude nan leaves the box") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
-                                                  << QByteArray("T4,nan") << "wChannel4/dsbAmplitude" << "5.00";
-    QTest::newRow("amplitude inf leaves the box") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
-                                                  << QByteArray("T4,inf") << "wChannel4/dsbAmplitude" << "5.00";
-    QTest::newRow("amplitude text leaves the box") << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4")
-                                                   << QByteArray("T4,high") << "wChannel4/dsbAmplitude" << "5.00";
-    QTest::newRow("delay") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2") << QByteArray("T2,1500.5")
-                           << "wChannel2/leDelay" << "1500.5";
+                                            << QByteArray("T8,2.25") << "wChannel8/dsbAmplitude"
+                                            << "2.25";
+    QTest::newRow("amplitude nan leaves the box")
+        << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4") << QByteArray("T4,nan")
+        << "wChannel4/dsbAmplitude"
+        << "5.00";
+    QTest::newRow("amplitude inf leaves the box")
+        << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4") << QByteArray("T4,inf")
+        << "wChannel4/dsbAmplitude"
+        << "5.00";
+    QTest::newRow("amplitude text leaves the box")
+        << "wChannel4/pbGetAmplitude" << QByteArray("AMPL? T4") << QByteArray("T4,high")
+        << "wChannel4/dsbAmplitude"
+        << "5.00";
+    QTest::newRow("delay") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2")
+                           << QByteArray("T2,1500.5") << "wChannel2/leDelay"
+                           << "1500.5";
     QTest::newRow("delay seven digits") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2")
-                                        << QByteArray("T2,1234567") << "wChannel2/leDelay" << "1234567";
+                                        << QByteArray("T2,1234567") << "wChannel2/leDelay"
+                                        << "1234567";
     QTest::newRow("delay exponent") << "wChannel8/pbGetDelay" << QByteArray("DELAY? T8")
-                                    << QByteArray("T8,1e+06") << "wChannel8/leDelay" << "1e+06";
-    QTest::newRow("delay not a number leaves the field") << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2")
-                                                         << QByteArray("T2,soon") << "wChannel2/leDelay" << "0";
-    QTest::newRow("trigger") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2") << QByteArray("T2,IN2")
-                             << "wChannel2/cbTrigger" << "IN2";
-    QTest::newRow("trigger keyword case matters") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2")
-                                                  << QByteArray("T2,in2") << "wChannel2/cbTrigger" << "OFF";
+                                    << QByteArray("T8,1e+06") << "wChannel8/leDelay"
+                                    << "1e+06";
+    QTest::newRow("delay not a number leaves the field")
+        << "wChannel2/pbGetDelay" << QByteArray("DELAY? T2") << QByteArray("T2,soon")
+        << "wChannel2/leDelay"
+        << "0";
+    QTest::newRow("trigger") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2")
+                             << QByteArray("T2,IN2") << "wChannel2/cbTrigger"
+                             << "IN2";
+    QTest::newRow("trigger keyword case matters")
+        << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2") << QByteArray("T2,in2")
+        << "wChannel2/cbTrigger"
+        << "OFF";
     QTest::newRow("trigger last keyword wins") << "wChannel2/pbGetTrigger" << QByteArray("TRIG? T2")
-                                               << QByteArray("T2,OFF/IN1") << "wChannel2/cbTrigger" << "IN1";
-    QTest::newRow("trigger without keyword ignored") << "wChannel8/pbGetTrigger" << QByteArray("TRIG? T8")
-                                                     << QByteArray("T8,EXT") << "wChannel8/cbTrigger" << "OFF";
+                                               << QByteArray("T2,OFF/IN1") << "wChannel2/cbTrigger"
+                                               << "IN1";
+    QTest::newRow("trigger without keyword ignored")
+        << "wChannel8/pbGetTrigger" << QByteArray("TRIG? T8") << QByteArray("T8,EXT")
+        << "wChannel8/cbTrigger"
+        << "OFF";
     QTest::newRow("trigger on channel 8") << "wChannel8/pbGetTrigger" << QByteArray("TRIG? T8")
-                                          << QByteArray("T8,IN1") << "wChannel8/cbTrigger" << "IN1";
+                                          << QByteArray("T8,IN1") << "wChannel8/cbTrigger"
+                                          << "IN1";
 }
 
 void tst_InstrumentLink::readBacks()
@@ -266,13 +310,20 @@ void tst_InstrumentLink::channelWithoutPanel_data()
     QTest::addColumn<int>("channel");
     QTest::addColumn<QByteArray>("query");
 
-    QTest::newRow("frequency source 0") << QByteArray("getFrequency") << 0 << QByteArray("FREQ? F0");
-    QTest::newRow("frequency source 3") << QByteArray("getFrequency") << 3 << QByteArray("FREQ? F3");
-    QTest::newRow("width channel 9") << QByteArray("getWidthClicked") << 9 << QByteArray("WIDTH? T9");
-    QTest::newRow("amplitude channel -1") << QByteArray("getAmplitudeClicked") << -1 << QByteArray("AMPL? T-1");
-    QTest::newRow("delay channel 9") << QByteArray("getDelayClicked") << 9 << QByteArray("DELAY? T9");
-    QTest::newRow("trigger channel 9") << QByteArray("getTriggerTypeClicked") << 9 << QByteArray("TRIG? T9");
-    QTest::newRow("trigger channel -1") << QByteArray("getTriggerTypeClicked") << -1 << QByteArray("TRIG? T-1");
+    QTest::newRow("frequency source 0")
+        << QByteArray("getFrequency") << 0 << QByteArray("FREQ? F0");
+    QTest::newRow("frequency source 3")
+        << QByteArray("getFrequency") << 3 << QByteArray("FREQ? F3");
+    QTest::newRow("width channel 9")
+        << QByteArray("getWidthClicked") << 9 << QByteArray("WIDTH? T9");
+    QTest::newRow("amplitude channel -1")
+        << QByteArray("getAmplitudeClicked") << -1 << QByteArray("AMPL? T-1");
+    QTest::newRow("delay channel 9")
+        << QByteArray("getDelayClicked") << 9 << QByteArray("DELAY? T9");
+    QTest::newRow("trigger channel 9")
+        << QByteArray("getTriggerTypeClicked") << 9 << QByteArray("TRIG? T9");
+    QTest::newRow("trigger channel -1")
+        << QByteArray("getTriggerTypeClicked") << -1 << QByteArray("TRIG? T-1");
 }
 
 void tst_InstrumentLink::channelWithoutPanel()
@@ -291,8 +342,10 @@ void tst_InstrumentLink::channelWithoutPanel()
     QVERIFY(QMetaObject::invokeMethod(&w, slot.constData(), Q_ARG(int, channel)));
     QCOMPARE(instrument.lines(), QList<QByteArray>{query + "\r\n"});
     for (int n = 0; n < 9; ++n) {
-        QCOMPARE(find<QComboBox>(w, QStringLiteral("wChannel%1/cbTrigger").arg(n))->currentIndex(), 0);
-        QCOMPARE(find<QSpinBox>(w, QStringLiteral("wChannel%1/sbWidth").arg(n))->value(), n == 0 ? 500 : 200);
+        QCOMPARE(find<QComboBox>(w, QStringLiteral("wChannel%1/cbTrigger").arg(n))->currentIndex(),
+                 0);
+        QCOMPARE(find<QSpinBox>(w, QStringLiteral("wChannel%1/sbWidth").arg(n))->value(),
+                 n == 0 ? 500 : 200);
     }
     QCOMPARE(find<QSpinBox>(w, "wFrequency1/sbFrequency")->value(), 1000);
     QCOMPARE(find<QSpinBox>(w, "wFrequency2/sbFrequency")->value(), 1000);
@@ -321,9 +374,10 @@ void tst_InstrumentLink::answersToSetLinesAreDiscarded()
     find<QPushButton>(w, "wChannel1/pbGetAmplitude")->click();
     QCOMPARE(find<QSpinBox>(w, "wChannel1/sbWidth")->value(), 300);
     QCOMPARE(find<QDoubleSpinBox>(w, "wChannel1/dsbAmplitude")->value(), 2.5);
-    QCOMPARE(LogCapture::lines(), QStringList({R"(discarded: "OK\r\nOK\r\n")", R"(query: "WIDTH? T1\r\n")",
-                                               R"(answer: "T1,300\r\n")", R"(query: "AMPL? T1\r\n")",
-                                               R"(answer: "T1,2.5\r\n")"}));
+    QCOMPARE(LogCapture::lines(),
+             QStringList({R"(discarded: "OK\r\nOK\r\n")", R"(query: "WIDTH? T1\r\n")",
+                          R"(answer: "T1,300\r\n")", R"(query: "AMPL? T1\r\n")",
+                          R"(answer: "T1,2.5\r\n")"}));
 }
 
 void tst_InstrumentLink::lateReplyNeverReachesTheNextControl()
@@ -343,9 +397,10 @@ void tst_InstrumentLink::lateReplyNeverReachesTheNextControl()
 
     // The late width reply would have been a delay of 200 ps.
     QCOMPARE(find<QLineEdit>(w, "wChannel1/leDelay")->text(), QStringLiteral("0"));
-    QCOMPARE(LogCapture::lines(),
-             QStringList({R"(query: "WIDTH? T1\r\n")", R"(discarded: "T1,200\r\n")", R"(answer: "")",
-                          R"(query: "DELAY? T1\r\n")", R"(discarded: "T1,0\r\n")", R"(answer: "")"}));
+    QCOMPARE(
+        LogCapture::lines(),
+        QStringList({R"(query: "WIDTH? T1\r\n")", R"(discarded: "T1,200\r\n")", R"(answer: "")",
+                     R"(query: "DELAY? T1\r\n")", R"(discarded: "T1,0\r\n")", R"(answer: "")"}));
 }
 
 void tst_InstrumentLink::splitReplyIsCollected()
@@ -363,8 +418,9 @@ void tst_InstrumentLink::splitReplyIsCollected()
     find<QPushButton>(w, "wChannel6/pbGetAmplitude")->click();
     QCOMPARE(find<QSpinBox>(w, "wChannel6/sbWidth")->value(), 123456);
     QCOMPARE(find<QDoubleSpinBox>(w, "wChannel6/dsbAmplitude")->value(), 4.25);
-    QCOMPARE(LogCapture::lines(), QStringList({R"(query: "WIDTH? T6\r\n")", R"(answer: "T6,123456\r\n")",
-                                               R"(query: "AMPL? T6\r\n")", R"(answer: "T6,4.25\r\n")"}));
+    QCOMPARE(LogCapture::lines(),
+             QStringList({R"(query: "WIDTH? T6\r\n")", R"(answer: "T6,123456\r\n")",
+                          R"(query: "AMPL? T6\r\n")", R"(answer: "T6,4.25\r\n")"}));
 }
 
 void tst_InstrumentLink::addresses_data()
@@ -420,8 +476,9 @@ void tst_InstrumentLink::droppedConnectionReconnects()
 
     find<QPushButton>(w, "wChannel1/pbSetWidth")->click();
     QTRY_COMPARE(instrument.connections(), 2);
-    const QStringList expected = QStringList({R"(query: "WIDTH T1,200\r\n")", "disconnect", "Disconnected!"})
-                                 + identityLog();
+    const QStringList expected =
+        QStringList({R"(query: "WIDTH T1,200\r\n")", "disconnect", "Disconnected!"})
+        + identityLog();
     QTRY_COMPARE(LogCapture::lines(), expected);
     QCOMPARE(controlStates(w), connected);
     QCOMPARE(socketsAlive(w), 1);
@@ -554,7 +611,8 @@ void tst_InstrumentLink::roundTripThroughTwoWindows()
             continue;
         find<QDoubleSpinBox>(setter, panel + "dsbAmplitude")->setValue(2.0 + n * 0.25);
         find<QPushButton>(setter, panel + "pbSetAmplitude")->click();
-        find<QLineEdit>(setter, panel + "leDelay")->setText(QString::number(1234567 + n * 0.5, 'g', 10));
+        find<QLineEdit>(setter, panel + "leDelay")
+            ->setText(QString::number(1234567 + n * 0.5, 'g', 10));
         find<QPushButton>(setter, panel + "pbSetDelay")->click();
     }
     QVERIFY(instrument.waitForLines(1 + 2 + 9 * 2 + 8 * 2));
@@ -566,7 +624,8 @@ void tst_InstrumentLink::roundTripThroughTwoWindows()
 
     QList<QByteArray> sweep = {"FREQ? F1\r\n", "FREQ? F2\r\n"};
     for (int n = 0; n < 9; ++n) {
-        for (const char *query : {"AMPL? T%1\r\n", "WIDTH? T%1\r\n", "DELAY? T%1\r\n", "TRIG? T%1\r\n"})
+        for (const char *query :
+             {"AMPL? T%1\r\n", "WIDTH? T%1\r\n", "DELAY? T%1\r\n", "TRIG? T%1\r\n"})
             sweep << QString::fromLatin1(query).arg(n).toLatin1();
     }
     QCOMPARE(sweep.size(), 38);

@@ -161,7 +161,8 @@ void tst_ReadBackFuzz::randomReplies()
     QVERIFY2(usable > replies / 5 && usable < replies * 4 / 5, qPrintable(QString::number(usable)));
 
     for (const QString &line : LogCapture::lines())
-        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')), qPrintable(line));
+        QVERIFY2(!line.contains(QLatin1Char('\n')) && !line.contains(QLatin1Char('\r')),
+                 qPrintable(line));
 }
 
 QTEST_MAIN(tst_ReadBackFuzz)

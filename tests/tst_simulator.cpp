@@ -110,7 +110,7 @@ void tst_Simulator::replies_data()
     QTest::addColumn<bool>("verbose");
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QByteArray>("expected");
-    QTest::addColumn<QStringList>("expectedLog");  // %1 stands for the client's address and port
+    QTest::addColumn<QStringList>("expectedLog"); // %1 stands for the client's address and port
 
     QTest::newRow("identity") << false << QByteArray("*IDN?\r\n") << identityLine << QStringList();
     QTest::newRow("line feed alone ends a line")
@@ -120,9 +120,8 @@ void tst_Simulator::replies_data()
     QTest::newRow("set answers nothing, query sees it")
         << false << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n") << QByteArray("F1,5\r\n")
         << QStringList();
-    QTest::newRow("delay set then query")
-        << false << QByteArray("DELAY T2,1500.5\r\nDELAY? T2\r\n") << QByteArray("T2,1500.5\r\n")
-        << QStringList();
+    QTest::newRow("delay set then query") << false << QByteArray("DELAY T2,1500.5\r\nDELAY? T2\r\n")
+                                          << QByteArray("T2,1500.5\r\n") << QStringList();
     QTest::newRow("line not understood is logged")
         << false << QByteArray("FREQ? F3\r\n*IDN?\r\n") << identityLine
         << QStringList{"%1: not understood: \"FREQ? F3\""};
@@ -141,9 +140,8 @@ void tst_Simulator::replies()
 
     logLines.clear();
     const QtMessageHandler previousHandler = qInstallMessageHandler(captureLog);
-    const auto restoreHandler = qScopeGuard([previousHandler] {
-        qInstallMessageHandler(previousHandler);
-    });
+    const auto restoreHandler =
+        qScopeGuard([previousHandler] { qInstallMessageHandler(previousHandler); });
 
     SimulatorOptions options = optionsOn("127.0.0.20");
     options.verbose = verbose;
@@ -154,7 +152,7 @@ void tst_Simulator::replies()
     QVERIFY(connectTo(socket, options));
     QVERIFY(send(socket, sent));
     QVERIFY(socket.waitForReadyRead(hangMs));
-    QCOMPARE(socket.readAll(), expected);  // the whole reply in the first read: one write
+    QCOMPARE(socket.readAll(), expected); // the whole reply in the first read: one write
     QVERIFY(simulator.waitForLines(linesOf(sent).size()));
     QCOMPARE(simulator.lines(), linesOf(sent));
 
@@ -187,8 +185,9 @@ void tst_Simulator::clientsShareState()
     QCOMPARE(readAtLeast(first, 8), QByteArray("T5,321\r\n"));
 
     QCOMPARE(simulator.connections(), 2);
-    QCOMPARE(simulator.lines(), (QByteArrayList{"FREQ F2,777\r\n", "FREQ? F2\r\n",
-                                                "WIDTH T5,321\r\n", "WIDTH? T5\r\n"}));
+    QCOMPARE(
+        simulator.lines(),
+        (QByteArrayList{"FREQ F2,777\r\n", "FREQ? F2\r\n", "WIDTH T5,321\r\n", "WIDTH? T5\r\n"}));
     simulator.clearLines();
     QVERIFY(simulator.lines().isEmpty());
     QVERIFY(send(first, "*IDN?\r\n"));
@@ -200,7 +199,7 @@ void tst_Simulator::delays_data()
 {
     QTest::addColumn<int>("latencyMs");
     QTest::addColumn<int>("lateMs");
-    QTest::addColumn<QByteArray>("answerSets");  // empty: set lines stay unanswered
+    QTest::addColumn<QByteArray>("answerSets"); // empty: set lines stay unanswered
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("minimumMs");
@@ -209,10 +208,12 @@ void tst_Simulator::delays_data()
                              << QByteArray("F1,1000\r\n") << 300;
     QTest::newRow("late query") << 0 << 300 << QByteArray() << QByteArray("FREQ? F1\r\n")
                                 << QByteArray("F1,1000\r\n") << 300;
-    QTest::newRow("latency and late add up") << 150 << 150 << QByteArray()
-        << QByteArray("AMPL? T2\r\n") << QByteArray("T2,5\r\n") << 300;
-    QTest::newRow("latency delays answered sets") << 300 << 0 << QByteArray("OK")
-        << QByteArray("FREQ F1,5\r\n") << QByteArray("OK\r\n") << 300;
+    QTest::newRow("latency and late add up")
+        << 150 << 150 << QByteArray() << QByteArray("AMPL? T2\r\n") << QByteArray("T2,5\r\n")
+        << 300;
+    QTest::newRow("latency delays answered sets")
+        << 300 << 0 << QByteArray("OK") << QByteArray("FREQ F1,5\r\n") << QByteArray("OK\r\n")
+        << 300;
     QTest::newRow("late query keeps the set answer behind it")
         << 0 << 300 << QByteArray("OK") << QByteArray("FREQ? F1\r\nFREQ F1,5\r\n")
         << QByteArray("F1,1000\r\nOK\r\n") << 300;
@@ -275,18 +276,18 @@ void tst_Simulator::answersWithFaults_data()
         << QByteArray("ACK\r\nT1,IN1\r\n");
     QTest::newRow("answer-sets leaves lines not understood unanswered")
         << answerOk << QByteArray("FREQ F1,x\r\nFOO\r\nFREQ? F1\r\n") << QByteArray("F1,1000\r\n");
-    QTest::newRow("mute")
-        << muteAmplitudeT0 << QByteArray("AMPL? T0\r\nAMPL? T1\r\n") << QByteArray("T1,5\r\n");
+    QTest::newRow("mute") << muteAmplitudeT0 << QByteArray("AMPL? T0\r\nAMPL? T1\r\n")
+                          << QByteArray("T1,5\r\n");
     QTest::newRow("mute given twice")
         << muteTwo << QByteArray("AMPL? T0\r\nDELAY? T0\r\nDELAY? T1\r\n")
         << QByteArray("T1,0\r\n");
     QTest::newRow("muted set line still applies")
         << muteSetAnswerOk << QByteArray("FREQ F1,5\r\nFREQ F2,6\r\nFREQ? F1\r\n")
         << QByteArray("OK\r\nF1,5\r\n");
-    QTest::newRow("silent")
-        << silent << QByteArray("*IDN?\r\nFREQ F1,5\r\nFREQ? F1\r\n") << QByteArray();
-    QTest::newRow("silent wins over answer-sets") << silentAnswerOk << QByteArray("FREQ F1,5\r\n")
-                                                  << QByteArray();
+    QTest::newRow("silent") << silent << QByteArray("*IDN?\r\nFREQ F1,5\r\nFREQ? F1\r\n")
+                            << QByteArray();
+    QTest::newRow("silent wins over answer-sets")
+        << silentAnswerOk << QByteArray("FREQ F1,5\r\n") << QByteArray();
 }
 
 void tst_Simulator::answersWithFaults()
@@ -304,7 +305,7 @@ void tst_Simulator::answersWithFaults()
     QVERIFY(send(socket, sent));
     QVERIFY(simulator.waitForLines(linesOf(sent).size()));
     QByteArray received = readAtLeast(socket, expected.size());
-    received += readUntilQuiet(socket, 100);  // nothing more may follow
+    received += readUntilQuiet(socket, 100); // nothing more may follow
     QCOMPARE(received, expected);
 }
 
@@ -434,9 +435,9 @@ void tst_Simulator::garbage()
         first = collect(options, simulator);
         again = collect(options, simulator);
     }
-    QCOMPARE(again, first);  // the same seed repeats the same bytes
+    QCOMPARE(again, first); // the same seed repeats the same bytes
 
-    QVERIFY(first.size() > 10000);  // some lines are very long
+    QVERIFY(first.size() > 10000); // some lines are very long
     QVERIFY(!first.startsWith("F1,1000"));
     QVERIFY(first.contains(','));
     QVERIFY(std::any_of(first.cbegin(), first.cend(),

@@ -53,7 +53,8 @@ private:
     {
         QStringList list;
         for (const QObject *object : objects)
-            list << object->objectName() + QLatin1Char(':') + QLatin1String(object->metaObject()->className());
+            list << object->objectName() + QLatin1Char(':')
+                    + QLatin1String(object->metaObject()->className());
         return list;
     }
 };
@@ -84,9 +85,9 @@ void tst_Widget::formTree()
 
     QCOMPARE(names(w.children()),
              QStringList({"horizontalLayout_2:QHBoxLayout", "lImage:QLabel", "label:QLabel",
-                          "leTcpIpAdress:QLineEdit", "pbConnect:QPushButton", "pbUpdateData:QPushButton",
-                          "gbFrequency:QGroupBox", "gbChannels:QGroupBox",
-                          ":QRegularExpressionValidator"}));
+                          "leTcpIpAdress:QLineEdit", "pbConnect:QPushButton",
+                          "pbUpdateData:QPushButton", "gbFrequency:QGroupBox",
+                          "gbChannels:QGroupBox", ":QRegularExpressionValidator"}));
     QCOMPARE(names(child(w, "gbFrequency")->children()),
              QStringList({"verticalLayout_3:QVBoxLayout", "wFrequency1:FrequencyWidget",
                           "wFrequency2:FrequencyWidget"}));
@@ -113,7 +114,8 @@ void tst_Widget::layoutNesting()
              QStringList({"horizontalLayout/0", "gbFrequency/0", "gbChannels/0"}));
     QCOMPARE(items(child<QLayout>(w, "horizontalLayout")),
              QStringList({"label/0", "leTcpIpAdress/0", "pbConnect/0", "pbUpdateData/0"}));
-    QCOMPARE(items(child<QLayout>(w, "verticalLayout_3")), QStringList({"wFrequency1/0", "wFrequency2/0"}));
+    QCOMPARE(items(child<QLayout>(w, "verticalLayout_3")),
+             QStringList({"wFrequency1/0", "wFrequency2/0"}));
     QCOMPARE(items(child<QLayout>(w, "verticalLayout_2")), QStringList({"tabWidget/0"}));
 }
 
@@ -125,7 +127,8 @@ void tst_Widget::tabPages()
     QCOMPARE(tabs->currentIndex(), 1);
     QCOMPARE(tabs->tabText(tabs->currentIndex()), QStringLiteral("T1"));
 
-    const QStringList pages = {"tab", "tab_2", "tab_3", "tab_4", "tab_5", "tab_6", "tab_7", "tab_8", "tab_9"};
+    const QStringList pages = {"tab",   "tab_2", "tab_3", "tab_4", "tab_5",
+                               "tab_6", "tab_7", "tab_8", "tab_9"};
     const QStringList layouts = {"verticalLayout_11", "verticalLayout_12", "verticalLayout_4",
                                  "verticalLayout_5",  "verticalLayout_6",  "verticalLayout_7",
                                  "verticalLayout_8",  "verticalLayout_9",  "verticalLayout_10"};
@@ -155,8 +158,8 @@ void tst_Widget::textsAndInitialStates()
     // Not connected: only the address and Connect can be used.
     for (const char *name : {"lImage", "label", "leTcpIpAdress", "pbConnect"})
         QVERIFY2(child(w, name)->isEnabled(), name);
-    for (const char *name : {"pbUpdateData", "gbFrequency", "gbChannels", "tabWidget", "wFrequency1",
-                             "wFrequency2", "wChannel0", "wChannel8"}) {
+    for (const char *name : {"pbUpdateData", "gbFrequency", "gbChannels", "tabWidget",
+                             "wFrequency1", "wFrequency2", "wChannel0", "wChannel8"}) {
         QVERIFY2(!child(w, name)->isEnabled(), name);
     }
     QVERIFY(!child<QTabWidget>(w, "tabWidget")->tabBar()->isEnabled());
@@ -197,7 +200,8 @@ void tst_Widget::windowIconFromTheme()
     QVERIFY(root.mkpath("lab/16x16/apps"));
     QFile index(root.filePath("lab/index.theme"));
     QVERIFY(index.open(QIODevice::WriteOnly));
-    index.write("[Icon Theme]\nName=lab\nDirectories=16x16/apps\n\n[16x16/apps]\nSize=16\nType=Fixed\n");
+    index.write(
+        "[Icon Theme]\nName=lab\nDirectories=16x16/apps\n\n[16x16/apps]\nSize=16\nType=Fixed\n");
     index.close();
     QImage square(16, 16, QImage::Format_ARGB32);
     square.fill(Qt::darkGreen);
@@ -230,20 +234,17 @@ void tst_Widget::slotTable()
         QCOMPARE(method.methodType(), QMetaMethod::Slot);
         QCOMPARE(method.access(), QMetaMethod::Private);
         table << QString::fromLatin1(method.methodSignature()) + QLatin1Char(' ')
-                     + QString::fromLatin1(method.parameterNames().join(','));
+                + QString::fromLatin1(method.parameterNames().join(','));
     }
-    QCOMPARE(table, QStringList({"on_pbConnect_clicked() ",
-                                 "getFrequency(int) channel",
-                                 "setFrequency(int,long) channel,value",
-                                 "setTriggerTypeClicked(int,int) channel,value",
-                                 "getTriggerTypeClicked(int) channel",
-                                 "setWidthClicked(int,long) channel,value",
-                                 "getWidthClicked(int) channel",
-                                 "setAmplitudeClicked(int,double) channel,value",
-                                 "getAmplitudeClicked(int) channel",
-                                 "setDelayClicked(int,double) channel,value",
-                                 "getDelayClicked(int) channel",
-                                 "on_pbUpdateData_clicked() "}));
+    QCOMPARE(
+        table,
+        QStringList(
+            {"on_pbConnect_clicked() ", "getFrequency(int) channel",
+             "setFrequency(int,long) channel,value", "setTriggerTypeClicked(int,int) channel,value",
+             "getTriggerTypeClicked(int) channel", "setWidthClicked(int,long) channel,value",
+             "getWidthClicked(int) channel", "setAmplitudeClicked(int,double) channel,value",
+             "getAmplitudeClicked(int) channel", "setDelayClicked(int,double) channel,value",
+             "getDelayClicked(int) channel", "on_pbUpdateData_clicked() "}));
     QCOMPARE(meta.propertyCount(), meta.propertyOffset());
     QCOMPARE(meta.enumeratorCount(), meta.enumeratorOffset());
     QCOMPARE(meta.classInfoCount(), meta.classInfoOffset());
@@ -258,15 +259,16 @@ void tst_Widget::focusOrder()
             expected << QLatin1String(panel) + QLatin1Char('/') + QLatin1String(name);
     }
     for (int channel = 0; channel < 9; ++channel) {
-        for (const char *name : {"pbGetTrigger", "pbSetTrigger", "cbTrigger", "sbWidth", "leDelay", "pbSetWidth",
-                                 "pbGetWidth", "pbSetAmplitude", "pbSetDelay", "pbGetAmplitude", "pbGetDelay",
-                                 "dsbAmplitude"}) {
+        for (const char *name : {"pbGetTrigger", "pbSetTrigger", "cbTrigger", "sbWidth", "leDelay",
+                                 "pbSetWidth", "pbGetWidth", "pbSetAmplitude", "pbSetDelay",
+                                 "pbGetAmplitude", "pbGetDelay", "dsbAmplitude"}) {
             expected << QStringLiteral("wChannel%1/").arg(channel) + QLatin1String(name);
         }
     }
 
     QStringList order;
-    for (QWidget *widget = w.nextInFocusChain(); widget != &w; widget = widget->nextInFocusChain()) {
+    for (QWidget *widget = w.nextInFocusChain(); widget != &w;
+         widget = widget->nextInFocusChain()) {
         if (!(widget->focusPolicy() & Qt::TabFocus))
             continue;
         if (widget->parentWidget() == &w)
@@ -292,19 +294,20 @@ void tst_Widget::translationContexts()
     }
     QCOMPARE(contexts, QSet<QString>({"Widget", "FrequencyWidget", "ChannelWidget"}));
     QCOMPARE(windowTexts,
-             QSet<QString>({"Tarvo Delay Generator Model 318", "TcpiIp address", "127.0.0.1", "Connect",
-                            "Update data", "Frequency", "Channels", "T0", "T1", "T2", "T3", "T4", "T5", "T6",
-                            "T7", "T8"}));
+             QSet<QString>({"Tarvo Delay Generator Model 318", "TcpiIp address", "127.0.0.1",
+                            "Connect", "Update data", "Frequency", "Channels", "T0", "T1", "T2",
+                            "T3", "T4", "T5", "T6", "T7", "T8"}));
 }
 
 void tst_Widget::panelsAfterStart()
 {
     Widget w;
     for (int channel = 0; channel < 9; ++channel) {
-        auto *panel = child<ChannelWidget>(w, qPrintable(QStringLiteral("wChannel%1").arg(channel)));
+        auto *panel =
+            child<ChannelWidget>(w, qPrintable(QStringLiteral("wChannel%1").arg(channel)));
         const bool allRows = channel != 0;
-        for (const char *name : {"lAmplitude", "dsbAmplitude", "pbSetAmplitude", "pbGetAmplitude", "lDelay",
-                                 "leDelay", "pbSetDelay", "pbGetDelay"}) {
+        for (const char *name : {"lAmplitude", "dsbAmplitude", "pbSetAmplitude", "pbGetAmplitude",
+                                 "lDelay", "leDelay", "pbSetDelay", "pbGetDelay"}) {
             QCOMPARE(child(*panel, name)->isHidden(), !allRows);
         }
         QCOMPARE(child<QSpinBox>(*panel, "sbWidth")->value(), channel == 0 ? 500 : 200);
@@ -325,22 +328,38 @@ void tst_Widget::addressValidator_data()
 
     const int acceptable = QValidator::Acceptable;
     const int intermediate = QValidator::Intermediate;
-    QTest::newRow("address") << "10.0.0.1" << "10.0.0.1" << acceptable;
-    QTest::newRow("highest address") << "255.255.255.255" << "255.255.255.255" << acceptable;
-    QTest::newRow("leading zeros") << "010.001.000.099" << "010.001.000.099" << acceptable;
-    QTest::newRow("fourth digit in a part") << "1921" << "192" << intermediate;
-    QTest::newRow("part above 255 after 25") << "256" << "25" << intermediate;
-    QTest::newRow("part above 255 after 30") << "300" << "30" << intermediate;
-    QTest::newRow("three digits starting 3") << "3.300.1.1" << "3.30.1.1" << acceptable;
-    QTest::newRow("fifth part") << "1.2.3.4.5" << "1.2.3.45" << acceptable;
-    QTest::newRow("dot after fourth part") << "1.2.3.4." << "1.2.3.4" << acceptable;
-    QTest::newRow("two dots in a row") << "1..2" << "1.2" << intermediate;
-    QTest::newRow("leading dot") << ".1" << "1" << intermediate;
-    QTest::newRow("letters") << "a1b.c2" << "1.2" << intermediate;
-    QTest::newRow("spaces") << "1 2 7.0" << "127.0" << intermediate;
-    QTest::newRow("signs") << "+1-0" << "10" << intermediate;
-    QTest::newRow("trailing dot may stand") << "10.11." << "10.11." << intermediate;
-    QTest::newRow("empty") << "" << "" << intermediate;
+    QTest::newRow("address") << "10.0.0.1"
+                             << "10.0.0.1" << acceptable;
+    QTest::newRow("highest address") << "255.255.255.255"
+                                     << "255.255.255.255" << acceptable;
+    QTest::newRow("leading zeros") << "010.001.000.099"
+                                   << "010.001.000.099" << acceptable;
+    QTest::newRow("fourth digit in a part") << "1921"
+                                            << "192" << intermediate;
+    QTest::newRow("part above 255 after 25") << "256"
+                                             << "25" << intermediate;
+    QTest::newRow("part above 255 after 30") << "300"
+                                             << "30" << intermediate;
+    QTest::newRow("three digits starting 3") << "3.300.1.1"
+                                             << "3.30.1.1" << acceptable;
+    QTest::newRow("fifth part") << "1.2.3.4.5"
+                                << "1.2.3.45" << acceptable;
+    QTest::newRow("dot after fourth part") << "1.2.3.4."
+                                           << "1.2.3.4" << acceptable;
+    QTest::newRow("two dots in a row") << "1..2"
+                                       << "1.2" << intermediate;
+    QTest::newRow("leading dot") << ".1"
+                                 << "1" << intermediate;
+    QTest::newRow("letters") << "a1b.c2"
+                             << "1.2" << intermediate;
+    QTest::newRow("spaces") << "1 2 7.0"
+                            << "127.0" << intermediate;
+    QTest::newRow("signs") << "+1-0"
+                           << "10" << intermediate;
+    QTest::newRow("trailing dot may stand") << "10.11."
+                                            << "10.11." << intermediate;
+    QTest::newRow("empty") << ""
+                           << "" << intermediate;
 }
 
 void tst_Widget::addressValidator()

@@ -39,7 +39,8 @@ inline void pressConnect(Widget &w, const QString &address)
 inline QString controlStates(Widget &w)
 {
     QString state;
-    for (const char *name : {"leTcpIpAdress", "pbConnect", "pbUpdateData", "gbFrequency", "gbChannels"})
+    for (const char *name :
+         {"leTcpIpAdress", "pbConnect", "pbUpdateData", "gbFrequency", "gbChannels"})
         state += find(w, QLatin1String(name))->isEnabled() ? QLatin1Char('1') : QLatin1Char('0');
     return state;
 }
@@ -58,7 +59,8 @@ inline QString shownBy(QWidget *control)
 // The value controls of the window, sources first, then T0 to T8.
 inline QStringList controlPaths()
 {
-    QStringList paths = {QStringLiteral("wFrequency1/sbFrequency"), QStringLiteral("wFrequency2/sbFrequency")};
+    QStringList paths = {QStringLiteral("wFrequency1/sbFrequency"),
+                         QStringLiteral("wFrequency2/sbFrequency")};
     for (int n = 0; n < 9; ++n) {
         for (const char *name : {"cbTrigger", "sbWidth", "dsbAmplitude", "leDelay"})
             paths << QStringLiteral("wChannel%1/").arg(n) + QLatin1String(name);
@@ -71,7 +73,8 @@ inline QStringList identityLog()
 {
     const QString identity = QString::fromLatin1(Instrument::identity);
     return {QStringLiteral("Connected"), QStringLiteral(R"(query: "*IDN?\r\n")"),
-            QStringLiteral("answer: \"%1\\r\\n\"").arg(identity), QStringLiteral("\"%1\\r\\n\"").arg(identity)};
+            QStringLiteral("answer: \"%1\\r\\n\"").arg(identity),
+            QStringLiteral("\"%1\\r\\n\"").arg(identity)};
 }
 
 inline SimulatorOptions instrumentAt(const char *address)

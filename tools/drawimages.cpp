@@ -260,8 +260,8 @@ void drawLed(QPainter &painter, QPointF center, const QColor &colour, const QStr
 
     painter.setPen(QColor(0xb8, 0xbd, 0xc2));
     painter.setFont(panelFont(6));
-    painter.drawText(QRectF(center.x() + 4, center.y() - 5, 40, 10), Qt::AlignLeft | Qt::AlignVCenter,
-                     label);
+    painter.drawText(QRectF(center.x() + 4, center.y() - 5, 40, 10),
+                     Qt::AlignLeft | Qt::AlignVCenter, label);
 }
 
 void drawPowerButton(QPainter &painter, QPointF center)
@@ -296,8 +296,9 @@ QImage drawPhoto()
 
     const qreal earWidth = 18;
     drawRackEar(painter, QRectF(unit.topLeft(), QSizeF(earWidth, unit.height())));
-    drawRackEar(painter, QRectF(QPointF(unit.right() - earWidth, unit.top()),
-                                QSizeF(earWidth, unit.height())));
+    drawRackEar(
+        painter,
+        QRectF(QPointF(unit.right() - earWidth, unit.top()), QSizeF(earWidth, unit.height())));
 
     const QRectF panel = unit.adjusted(earWidth, 0, -earWidth, 0);
     QLinearGradient panelShade(panel.topLeft(), panel.bottomLeft());
@@ -305,10 +306,13 @@ QImage drawPhoto()
     panelShade.setColorAt(1.0, QColor(0x23, 0x26, 0x2a));
     painter.fillRect(panel, panelShade);
     painter.setPen(QPen(QColor(0, 0, 0, 150), 1));
-    painter.drawLine(QPointF(panel.left() + 0.5, panel.top()), QPointF(panel.left() + 0.5, panel.bottom()));
-    painter.drawLine(QPointF(panel.right() - 0.5, panel.top()), QPointF(panel.right() - 0.5, panel.bottom()));
+    painter.drawLine(QPointF(panel.left() + 0.5, panel.top()),
+                     QPointF(panel.left() + 0.5, panel.bottom()));
+    painter.drawLine(QPointF(panel.right() - 0.5, panel.top()),
+                     QPointF(panel.right() - 0.5, panel.bottom()));
     painter.setPen(QPen(QColor(255, 255, 255, 50), 1));
-    painter.drawLine(QPointF(unit.left(), unit.top() + 0.5), QPointF(unit.right(), unit.top() + 0.5));
+    painter.drawLine(QPointF(unit.left(), unit.top() + 0.5),
+                     QPointF(unit.right(), unit.top() + 0.5));
 
     // Maker and model along the top of the panel.
     QFont brand = panelFont(12, QFont::Black);
@@ -323,7 +327,8 @@ QImage drawPhoto()
                      Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("MODEL 318 DELAY GENERATOR"));
     painter.setPen(QPen(QColor(0xb8, 0xbd, 0xc2, 160), 0.6));
-    painter.drawLine(QPointF(panel.left() + 8, unit.top() + 22), QPointF(panel.right() - 8, unit.top() + 22));
+    painter.drawLine(QPointF(panel.left() + 8, unit.top() + 22),
+                     QPointF(panel.right() - 8, unit.top() + 22));
 
     const QRectF display(panel.left() + 8, unit.top() + 30, 112, 38);
     drawDisplay(painter, display);
@@ -355,9 +360,9 @@ QImage drawPhoto()
                      QStringLiteral("OUTPUTS"));
     painter.setFont(panelFont(6, QFont::Normal));
     painter.setPen(QColor(0xa8, 0xad, 0xb2));
-    painter.drawText(QRectF(firstOutput - radius, connectorY + radius + 3,
-                            8 * pitch + 2 * radius, 8),
-                     Qt::AlignCenter, QStringLiteral("50 \u03a9  \u2022  5 V MAX"));
+    painter.drawText(
+        QRectF(firstOutput - radius, connectorY + radius + 3, 8 * pitch + 2 * radius, 8),
+        Qt::AlignCenter, QStringLiteral("50 \u03a9  \u2022  5 V MAX"));
 
     // Light falling from the upper left over the whole unit.
     QLinearGradient light(unit.topLeft(), unit.bottomRight());
@@ -510,8 +515,8 @@ int main(int argc, char *argv[])
     bool ok = save(drawPhoto(), arguments.at(1));
     const QDir hicolor(arguments.at(2));
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
-        const QString path = hicolor.filePath(
-                QStringLiteral("%1x%1/apps/%2.png").arg(size).arg(iconName));
+        const QString path =
+            hicolor.filePath(QStringLiteral("%1x%1/apps/%2.png").arg(size).arg(iconName));
         ok = save(drawIcon(size), path) && ok;
     }
     return ok ? 0 : 1;

@@ -6,6 +6,7 @@
 #include "instrument.h"
 #include "simulatorthread.h"
 #include "widget.h"
+#include "windowdriver.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -21,6 +22,8 @@
 #include <cstdlib>
 #include <functional>
 #include <vector>
+
+using WindowDriver::find;
 
 namespace {
 
@@ -165,18 +168,6 @@ QList<QByteArray> asLines(const QList<QByteArray> &commands)
     for (const QByteArray &command : commands)
         lines.append(command + "\r\n");
     return lines;
-}
-
-template<typename T = QWidget>
-T *find(QObject &parent, const QString &path)
-{
-    QObject *object = &parent;
-    for (const QString &name : path.split(QLatin1Char('/')))
-        object = object ? object->findChild<QObject *>(name) : nullptr;
-    T *found = qobject_cast<T *>(object);
-    if (!found)
-        fail(QStringLiteral("the window has no %1").arg(path));
-    return found;
 }
 
 void click(Widget &w, const char *button)

@@ -55,17 +55,6 @@ QString randomValue(const QString &path, QRandomGenerator &random)
                            QLocale::FloatingPointShortest);
 }
 
-void enter(QWidget *control, const QString &value)
-{
-    if (auto *combo = qobject_cast<QComboBox *>(control))
-        combo->setCurrentIndex(value.toInt());
-    else if (auto *spin = qobject_cast<QAbstractSpinBox *>(control)) {
-        spin->setProperty("value", value.toDouble());
-    } else {
-        qobject_cast<QLineEdit *>(control)->setText(value);
-    }
-}
-
 QString button(const QString &path, bool set)
 {
     static const QHash<QString, QString> rows = {{"sbFrequency", ""},
@@ -126,9 +115,7 @@ int main(int argc, char *argv[])
 
         instrument.clearLines(); // the harness would otherwise keep every line
         find<QPushButton>(w, QStringLiteral("pbUpdateData"))->click();
-        QStringList shown;
-        for (const QString &path : paths)
-            shown << shownBy(find(w, path));
+        const QStringList shown = shownValues(w);
         if (model.isEmpty())
             model = shown;
         for (int i = 0; i < paths.size(); ++i) {

@@ -95,26 +95,6 @@ QStringList afterSettings()
     return shown;
 }
 
-QStringList shownValues(Widget &w)
-{
-    QStringList shown;
-    for (const QString &path : controlPaths())
-        shown << shownBy(find(w, path));
-    return shown;
-}
-
-void enter(QWidget *control, const QVariant &value)
-{
-    if (auto *combo = qobject_cast<QComboBox *>(control))
-        combo->setCurrentIndex(value.toInt());
-    else if (auto *spin = qobject_cast<QSpinBox *>(control))
-        spin->setValue(value.toInt());
-    else if (auto *doubleSpin = qobject_cast<QDoubleSpinBox *>(control))
-        doubleSpin->setValue(value.toDouble());
-    else
-        qobject_cast<QLineEdit *>(control)->setText(value.toString());
-}
-
 // Clicks and returns how long the window was blocked.
 qint64 timedClick(Widget &w, const QString &button)
 {

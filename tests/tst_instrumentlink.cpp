@@ -152,17 +152,8 @@ void tst_InstrumentLink::setButtonsSendLines()
     SimulatorThread instrument(instrumentAt("127.0.0.4"));
     Widget w;
     pressConnect(w, "127.0.0.4");
-    if (!control.isEmpty()) {
-        QWidget *widget = find(w, control);
-        if (auto *combo = qobject_cast<QComboBox *>(widget))
-            combo->setCurrentIndex(value.toInt());
-        else if (auto *spin = qobject_cast<QSpinBox *>(widget))
-            spin->setValue(value.toInt());
-        else if (auto *doubleSpin = qobject_cast<QDoubleSpinBox *>(widget))
-            doubleSpin->setValue(value.toDouble());
-        else
-            qobject_cast<QLineEdit *>(widget)->setText(value.toString());
-    }
+    if (!control.isEmpty())
+        enter(find(w, control), value);
     instrument.clearLines();
     LogCapture::clear();
 

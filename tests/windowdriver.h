@@ -7,9 +7,11 @@
 
 #include <QAbstractSpinBox>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QCoreApplication>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTcpSocket>
 
 // Drives the real window as a user would: widgets found by object name,
@@ -56,6 +58,19 @@ inline QString shownBy(QWidget *control)
     return qobject_cast<QLineEdit *>(control)->text();
 }
 
+// Puts a value into a control as a user would: an item index, a number or text.
+inline void enter(QWidget *control, const QVariant &value)
+{
+    if (auto *combo = qobject_cast<QComboBox *>(control))
+        combo->setCurrentIndex(value.toInt());
+    else if (auto *spin = qobject_cast<QSpinBox *>(control))
+        spin->setValue(value.toInt());
+    else if (auto *doubleSpin = qobject_cast<QDoubleSpinBox *>(control))
+        doubleSpin->setValue(value.toDouble());
+    else
+        qobject_cast<QLineEdit *>(control)->setText(value.toString());
+}
+
 // The value controls of the window, sources first, then T0 to T8.
 inline QStringList controlPaths()
 {
@@ -66,6 +81,15 @@ inline QStringList controlPaths()
             paths << QStringLiteral("wChannel%1/").arg(n) + QLatin1String(name);
     }
     return paths;
+}
+
+// What every value control shows, in the order of controlPaths().
+inline QStringList shownValues(QObject &w)
+{
+    QStringList shown;
+    for (const QString &path : controlPaths())
+        shown << shownBy(find(w, path));
+    return shown;
 }
 
 // What the log shows for a successful Connect to the simulator.

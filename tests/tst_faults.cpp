@@ -176,6 +176,10 @@ void tst_Faults::exercise(Widget &w, const char *address, Values readBacks)
         QVERIFY2(sending < setBoundMs, qPrintable(QString::number(sending)));
     }
     checkResponsive();
+    // As at the bench, the read-backs come after any answers to the set lines
+    // have arrived: the window cannot tell an answer still on its way from
+    // the reply to the next query.
+    QTest::qWait(300);
 
     // Back to the defaults, so that a read-back that works shows a change.
     const QStringList paths = controlPaths();

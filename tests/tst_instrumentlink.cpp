@@ -355,7 +355,7 @@ void tst_InstrumentLink::answersToSetLinesAreDiscarded()
     find<QDoubleSpinBox>(w, "wChannel1/dsbAmplitude")->setValue(2.5);
     find<QPushButton>(w, "wChannel1/pbSetAmplitude")->click();
     QVERIFY(instrument.waitForLines(3));
-    QTest::qWait(100); // for both "OK"s to arrive
+    QTest::qWait(300); // for both "OK"s to arrive
     find<QSpinBox>(w, "wChannel1/sbWidth")->setValue(10);
     find<QDoubleSpinBox>(w, "wChannel1/dsbAmplitude")->setValue(5.0);
     LogCapture::clear();

@@ -11,7 +11,6 @@
 
 #include <QApplication>
 #include <QDeadlineTimer>
-#include <QFile>
 #include <QLoggingCategory>
 #include <QPushButton>
 #include <QRandomGenerator>
@@ -27,18 +26,6 @@ constexpr int changesPerCycle = 4;
 // The identity query, the sweep, the sets and their read-backs; the next
 // line, a read-back of F1, finds the instrument rebooting.
 constexpr int linesPerConnection = 1 + 38 + 2 * changesPerCycle + 1;
-
-qint64 peakResidentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
-}
 
 // A value the control can hold, as it would be typed in.
 QString randomValue(const QString &path, QRandomGenerator &random)
@@ -154,12 +141,12 @@ int main(int argc, char *argv[])
 
         done = cycle;
         if (cycle == 1)
-            peakStart = peakResidentKiB();
+            peakStart = memoryKiB("VmHWM");
         if (cycle % 100 == 0)
             out << "cycle " << cycle << Qt::endl;
     }
 
-    const qint64 peakEnd = peakResidentKiB();
+    const qint64 peakEnd = memoryKiB("VmHWM");
     out << "sockets alive: " << socketsAlive(w) << Qt::endl;
     out << "cycles done: " << done << Qt::endl;
     out << "wrong values: " << wrong << Qt::endl;

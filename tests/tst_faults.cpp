@@ -6,7 +6,6 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
-#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -102,18 +101,6 @@ qint64 timedClick(Widget &w, const QString &button)
     blocked.start();
     find<QPushButton>(w, button)->click();
     return blocked.elapsed();
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLongLong();
-    }
-    return -1;
 }
 
 } // namespace
@@ -313,9 +300,9 @@ void tst_Faults::flood()
     options.floodBytes = qint64(64) * 1024 * 1024;
     auto instrument = std::make_unique<SimulatorThread>(options);
     Widget w;
-    const qint64 residentBefore = residentKiB();
+    const qint64 residentBefore = memoryKiB("VmRSS");
     exercise(w, "127.0.0.76", Values::True);
-    const qint64 growth = residentKiB() - residentBefore;
+    const qint64 growth = memoryKiB("VmRSS") - residentBefore;
 #ifndef __SANITIZE_ADDRESS__ // AddressSanitizer holds freed memory back on purpose
     QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
 #endif

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QCoreApplication>
+#include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -112,6 +113,20 @@ inline int socketsAlive(Widget &w)
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     return int(w.findChildren<QTcpSocket *>().size());
+}
+
+// A memory figure of this process in KiB from /proc/self/status: "VmRSS" now,
+// "VmHWM" at its peak; -1 where there is no such file.
+inline qint64 memoryKiB(const QByteArray &field)
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(field + ':'))
+            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+    }
+    return -1;
 }
 
 } // namespace WindowDriver

@@ -1,5 +1,6 @@
 #include "channelwidget.h"
 #include "logcapture.h"
+#include "objecttree.h"
 #include "recordingtranslator.h"
 
 #include <QComboBox>
@@ -96,10 +97,7 @@ void tst_ChannelWidget::formTree()
     ChannelWidget panel;
 
     // Direct children in creation order, which is also the order of the form.
-    QStringList tree;
-    for (const QObject *object : panel.children())
-        tree << object->objectName() + QLatin1Char(':')
-                + QLatin1String(object->metaObject()->className());
+    const QStringList tree = namesAndClasses(panel.children());
 
     const QStringList expected = {
         "gridLayout:QGridLayout",

@@ -1,4 +1,5 @@
 #include "frequencywidget.h"
+#include "objecttree.h"
 #include "recordingtranslator.h"
 
 #include <QHBoxLayout>
@@ -39,10 +40,7 @@ private:
 void tst_FrequencyWidget::formTree()
 {
     FrequencyWidget panel;
-    QStringList tree;
-    for (const QObject *object : panel.children())
-        tree << object->objectName() + QLatin1Char(':')
-                + QLatin1String(object->metaObject()->className());
+    const QStringList tree = namesAndClasses(panel.children());
     const QStringList expected = {"horizontalLayout:QHBoxLayout", "lFrequency:QLabel",
                                   "sbFrequency:QSpinBox", "pbSet:QPushButton", "pbGet:QPushButton"};
     QCOMPARE(tree, expected);

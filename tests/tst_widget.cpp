@@ -1,6 +1,7 @@
 #include "channelwidget.h"
 #include "frequencywidget.h"
 #include "logcapture.h"
+#include "objecttree.h"
 #include "recordingtranslator.h"
 #include "widget.h"
 
@@ -48,15 +49,6 @@ private:
             qFatal("no child %s", name);
         return object;
     }
-
-    static QStringList names(const QObjectList &objects)
-    {
-        QStringList list;
-        for (const QObject *object : objects)
-            list << object->objectName() + QLatin1Char(':')
-                    + QLatin1String(object->metaObject()->className());
-        return list;
-    }
 };
 
 void tst_Widget::photoIsEmbedded()
@@ -83,15 +75,15 @@ void tst_Widget::formTree()
     QCOMPARE(w.objectName(), QStringLiteral("Widget"));
     QCOMPARE(w.metaObject()->className(), "Widget");
 
-    QCOMPARE(names(w.children()),
+    QCOMPARE(namesAndClasses(w.children()),
              QStringList({"horizontalLayout_2:QHBoxLayout", "lImage:QLabel", "label:QLabel",
                           "leTcpIpAdress:QLineEdit", "pbConnect:QPushButton",
                           "pbUpdateData:QPushButton", "gbFrequency:QGroupBox",
                           "gbChannels:QGroupBox", ":QRegularExpressionValidator"}));
-    QCOMPARE(names(child(w, "gbFrequency")->children()),
+    QCOMPARE(namesAndClasses(child(w, "gbFrequency")->children()),
              QStringList({"verticalLayout_3:QVBoxLayout", "wFrequency1:FrequencyWidget",
                           "wFrequency2:FrequencyWidget"}));
-    QCOMPARE(names(child(w, "gbChannels")->children()),
+    QCOMPARE(namesAndClasses(child(w, "gbChannels")->children()),
              QStringList({"verticalLayout_2:QVBoxLayout", "tabWidget:QTabWidget"}));
 }
 
@@ -136,7 +128,7 @@ void tst_Widget::tabPages()
         QWidget *page = tabs->widget(index);
         QCOMPARE(page->objectName(), pages.at(index));
         QCOMPARE(tabs->tabText(index), QStringLiteral("T%1").arg(index));
-        QCOMPARE(names(page->children()),
+        QCOMPARE(namesAndClasses(page->children()),
                  QStringList({layouts.at(index) + ":QVBoxLayout",
                               QStringLiteral("wChannel%1:ChannelWidget").arg(index)}));
         QCOMPARE(page->layout()->count(), 1);

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The dg318 developers
+// SPDX-License-Identifier: BSD-3-Clause
+
 // Measures the time the real window is blocked by its exchanges with the
 // simulated instrument, and its start-up, each against a floor measured in the
 // same run, and prints one Markdown table on standard output.

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The dg318 developers
+// SPDX-License-Identifier: BSD-3-Clause
+
 // Soak run: one window against the simulator for many cycles of connect,
 // Update data, sets, read-backs and a dropped connection that the window
 // re-opens by itself. Prints the cycles done, the values that came back

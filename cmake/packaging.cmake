@@ -1,3 +1,6 @@
+# SPDX-FileCopyrightText: The dg318 developers
+# SPDX-License-Identifier: BSD-3-Clause
+
 # The Debian package: cpack -G DEB in a build folder.
 set(CPACK_PACKAGE_NAME dg318)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")

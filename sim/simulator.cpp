@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The dg318 developers
+// SPDX-License-Identifier: BSD-3-Clause
+
 #include "simulator.h"
 
 #include "clientconnection.h"

@@ -1,3 +1,6 @@
+// SPDX-FileCopyrightText: The dg318 developers
+// SPDX-License-Identifier: BSD-3-Clause
+
 // Draws the front-panel picture of the Model 318 shown in the application
 // and the application icon in the usual hicolor sizes.
 //

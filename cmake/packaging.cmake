@@ -15,7 +15,6 @@ set(CPACK_STRIP_FILES ON)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
-set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://github.com/tarvo/dg318")
 # dpkg-shlibdeps finds the Qt libraries the programs link to; the platform
 # plugins are loaded at run time, so the window needs them named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

@@ -12,6 +12,19 @@ The package also contains dg318-sim, an instrument simulator for trying the
 program without the hardware.]])
 set(CPACK_PACKAGE_CONTACT "The dg318 developers <dg318@example.org>")
 set(CPACK_STRIP_FILES ON)
+# Stripped as Debian strips its own packages: without the compilers' version
+# notes either.
+foreach(program dg318 dg318-sim)
+    install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/${program}\"
+                COMMAND_ERROR_IS_FATAL ANY)
+        endif()")
+endforeach()
+# Folders the install creates on the way are 0755 whatever the umask.
+set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)

@@ -29,6 +29,9 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
     , m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(0)))
 {
     m_socket->setParent(this);
+    // Replies go out when the instrument is done, not when the client's delayed ACK
+    // lets Nagle send them (40 ms behind an echo).
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     m_timer.setSingleShot(true);
     m_timer.setTimerType(Qt::PreciseTimer);
     connect(&m_timer, &QTimer::timeout, this, &ClientConnection::writePending);
@@ -61,6 +64,16 @@ void ClientConnection::handleLine(const QByteArray &line)
         return;
     }
 
+    // Like a real instrument, it takes up one line once it is done with the one
+    // before, and each line, set lines included, takes the latency.
+    const QDeadlineTimer start = qMax(QDeadlineTimer(0, Qt::PreciseTimer), m_busyUntil);
+    m_busyUntil = start + m_options.latencyMs;
+    if (m_options.echo) {
+        PendingReply echo;
+        echo.bytes = line;
+        enqueue(echo, start);
+    }
+
     QByteArray command = line;
     if (command.endsWith('\n'))
         command.chop(1);
@@ -82,7 +95,7 @@ void ClientConnection::handleLine(const QByteArray &line)
     if (m_options.garbageSeed)
         reply.bytes = garbage();
     else if (m_options.fuzzSeed && query)
-        reply.bytes = fuzzReply();
+        reply.bytes = fuzzReply(command.trimmed().split(' ').value(1));
     else if (understood && reply.bytes.isEmpty() && m_options.answerSets)
         reply.bytes = *m_options.answerSets + "\r\n";
     else if (understood && m_options.floodBytes > 0 && Instrument::commandOf(command) == "*IDN?")
@@ -96,7 +109,7 @@ void ClientConnection::handleLine(const QByteArray &line)
         || std::any_of(m_options.mutePrefixes.cbegin(), m_options.mutePrefixes.cend(), mutes))
         return;
 
-    enqueue(reply, qint64(m_options.latencyMs) + (query ? m_options.lateMs : 0));
+    enqueue(reply, m_busyUntil + (query ? m_options.lateMs : 0));
 }
 
 // Like an instrument that reboots: the line that triggers it goes unanswered and unapplied,
@@ -111,9 +124,9 @@ void ClientConnection::drop()
     m_socket->disconnectFromHost();
 }
 
-void ClientConnection::enqueue(PendingReply reply, qint64 delayMs)
+void ClientConnection::enqueue(PendingReply reply, QDeadlineTimer due)
 {
-    reply.due = QDeadlineTimer(delayMs, Qt::PreciseTimer);
+    reply.due = due;
     m_pending.enqueue(reply);
     writePending();
 }
@@ -210,11 +223,14 @@ QByteArray ClientConnection::garbage()
     return bytes;
 }
 
-// Replies that look almost like real ones: a few comma-separated pieces of channel names,
-// numbers at and beyond the 32-bit limits, trigger keywords in any case, empty pieces and
-// stray line ends. Every reply ends in a line end.
-QByteArray ClientConnection::fuzzReply()
+// Replies that look almost like real ones: a few comma-separated pieces of source and channel
+// names, numbers at and beyond the 32-bit limits, trigger keywords in any case, empty pieces and
+// stray line ends. Every reply ends in a line end. Where the first piece a client reads names a
+// source or channel, it names the queried one (`target`, e.g. "T3"), but for one reply in
+// strayShare: a client waits out a reply for another one, so those stay rare.
+QByteArray ClientConnection::fuzzReply(const QByteArray &target)
 {
+    constexpr int strayShare = 250;
     static const char *const numbers[] = {
         "0",          "1",           "-1",          "200",        "2147483647",
         "2147483648", "-2147483648", "-2147483649", "4294967296", "99999999999999999999",
@@ -222,31 +238,44 @@ QByteArray ClientConnection::fuzzReply()
         "-inf",       "0x10",        " 12 ",        "+5",         "3.3",
         "2.005",      "1e-05",       "1,5",         "",           " ",
     };
+    static const char *const names[] = {"F1", "F2", "F3", "T0", "T4", "T8", "T9", "t3"};
     static const char *const words[] = {
-        "F1",  "F2",  "F3",  "T0",  "T4",     "T8",     "T9",        "t3",       "OFF", "off",
-        "In1", "IN1", "IN2", "iN2", "OFFIN2", "IN1IN2", "\xc2\xb5s", "\xff\xfe", "?",   "\t",
+        "OFF",    "off",    "In1",       "IN1",      "IN2", "iN2",
+        "OFFIN2", "IN1IN2", "\xc2\xb5s", "\xff\xfe", "?",   "\t",
     };
-    QByteArray reply;
-    const int pieces = m_random.bounded(2) ? 2 : m_random.bounded(5); // usable or not, about evenly
-    for (int i = 0; i < pieces; ++i) {
-        if (i > 0 || m_random.bounded(8) == 0)
-            reply += ',';
+    QByteArrayList pieces;
+    const int count = m_random.bounded(2) ? 2 : m_random.bounded(5); // usable or not, about evenly
+    for (int i = 0; i < count; ++i) {
         switch (m_random.bounded(4)) {
-        case 0:
-            reply += words[m_random.bounded(int(std::size(words)))];
+        case 0: {
+            const int word = m_random.bounded(int(std::size(names) + std::size(words)));
+            pieces += word < int(std::size(names)) ? names[word] : words[word - std::size(names)];
             break;
+        }
         case 1:
-            reply += QByteArray::number(m_random.bounded(-3000000, 3000000));
+            pieces += QByteArray::number(m_random.bounded(-3000000, 3000000));
             break;
         case 2:
-            reply +=
+            pieces +=
                 QByteArray::number(m_random.generateDouble() * 10.0, 'g', 1 + m_random.bounded(8));
             break;
         default:
-            reply += numbers[m_random.bounded(int(std::size(numbers)))];
+            pieces += numbers[m_random.bounded(int(std::size(numbers)))];
             break;
         }
     }
+    const auto first = std::find_if(pieces.begin(), pieces.end(),
+                                    [](const QByteArray &piece) { return !piece.isEmpty(); });
+    const auto isName = [&first](const char *name) { return *first == name; };
+    if (!target.isEmpty() && first != pieces.end()
+        && std::any_of(std::cbegin(names), std::cend(names), isName)
+        && m_random.bounded(strayShare) != 0) {
+        const QByteArray spellings[] = {target, target.toLower(), ' ' + target + ' '};
+        *first = spellings[m_random.bounded(int(std::size(spellings)))];
+    }
+
+    QByteArray reply = m_random.bounded(8) == 0 ? QByteArray(",") : QByteArray();
+    reply += pieces.join(',');
     if (m_random.bounded(10) == 0)
         reply += ",,";
     if (m_random.bounded(10) == 0)

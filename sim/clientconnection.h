@@ -43,10 +43,10 @@ private:
     void readLines();
     void handleLine(const QByteArray &line);
     void drop();
-    void enqueue(PendingReply reply, qint64 delayMs);
+    void enqueue(PendingReply reply, QDeadlineTimer due);
     void writePending();
     QByteArray garbage();
-    QByteArray fuzzReply();
+    QByteArray fuzzReply(const QByteArray &target);
 
     QTcpSocket *m_socket;
     Instrument &m_instrument;
@@ -55,6 +55,7 @@ private:
     QRandomGenerator m_random;
     int m_linesReceived = 0;
     bool m_dropped = false;
+    QDeadlineTimer m_busyUntil{0, Qt::PreciseTimer}; // when the line taken up last is done
     QQueue<PendingReply> m_pending;
     QTimer m_timer;
 };

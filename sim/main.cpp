@@ -56,7 +56,10 @@ int main(int argc, char *argv[])
     parser.addOptions({
         {"address", "Listen on <address>.", "address", "127.0.0.1"},
         {"port", "Listen on <port>.", "port", "4000"},
-        {"latency", "Wait <ms> milliseconds before every reply.", "ms", "0"},
+        {"latency",
+         "Take <ms> milliseconds for every line, set lines included, one line after another.", "ms",
+         "0"},
+        {"echo", "Write every line back, as received, before answering it."},
         {"verbose", "Log every line received and sent."},
         {"answer-sets", "Answer every set line with <text>.", "text"},
         {"split", "Write every reply in pieces of <n> bytes, 20 ms apart.", "n"},
@@ -88,6 +91,7 @@ int main(int argc, char *argv[])
         failOption("address", parser.value("address"));
     options.port = quint16(number(parser, "port", 0, 65535));
     options.latencyMs = int(number(parser, "latency", 0, INT_MAX));
+    options.echo = parser.isSet("echo");
     options.verbose = parser.isSet("verbose");
     if (parser.isSet("answer-sets"))
         options.answerSets = parser.value("answer-sets").toUtf8();

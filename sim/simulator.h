@@ -18,7 +18,8 @@ struct SimulatorOptions
 {
     QHostAddress address{QHostAddress::LocalHost};
     quint16 port = 4000;
-    int latencyMs = 0;    // delay before every reply
+    int latencyMs = 0;    // time the instrument takes for each line, one line after another
+    bool echo = false;    // write every line back, as received, before answering it
     bool verbose = false; // log every line received and sent
 
     // Fault modes, all off by default.

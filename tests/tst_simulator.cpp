@@ -220,9 +220,15 @@ void tst_Simulator::delays_data()
     QTest::newRow("late query keeps the set answer behind it")
         << 0 << 300 << QByteArray("OK") << QByteArray("FREQ? F1\r\nFREQ F1,5\r\n")
         << QByteArray("F1,1000\r\nOK\r\n") << 300;
-    QTest::newRow("latency keeps replies in order")
+    QTest::newRow("latency takes one line after another")
         << 200 << 0 << QByteArray() << QByteArray("FREQ? F1\r\nFREQ? F2\r\nAMPL? T3\r\n")
-        << QByteArray("F1,1000\r\nF2,1000\r\nT3,5\r\n") << 200;
+        << QByteArray("F1,1000\r\nF2,1000\r\nT3,5\r\n") << 600;
+    QTest::newRow("latency answers the set line, then the query")
+        << 150 << 0 << QByteArray("OK") << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n")
+        << QByteArray("OK\r\nF1,5\r\n") << 300;
+    QTest::newRow("latency counts unanswered set lines too")
+        << 100 << 0 << QByteArray() << QByteArray("FREQ F1,5\r\nFREQ F2,6\r\nFREQ? F2\r\n")
+        << QByteArray("F2,6\r\n") << 300;
 }
 
 void tst_Simulator::delays()
@@ -291,6 +297,30 @@ void tst_Simulator::answersWithFaults_data()
                             << QByteArray();
     QTest::newRow("silent wins over answer-sets")
         << silentAnswerOk << QByteArray("FREQ F1,5\r\n") << QByteArray();
+
+    SimulatorOptions echo;
+    echo.echo = true;
+    SimulatorOptions echoAnswerOk = answerOk;
+    echoAnswerOk.echo = true;
+    SimulatorOptions echoSilent = silent;
+    echoSilent.echo = true;
+    SimulatorOptions echoSerial = echoAnswerOk;
+    echoSerial.latencyMs = 20;
+    QTest::newRow("echo writes each line back before its answer")
+        << echo << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n")
+        << QByteArray("FREQ F1,5\r\nFREQ? F1\r\nF1,5\r\n");
+    QTest::newRow("echo keeps the line as received")
+        << echo << QByteArray("freq? f1 \n") << QByteArray("freq? f1 \nF1,1000\r\n");
+    QTest::newRow("echo with answer-sets")
+        << echoAnswerOk << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n")
+        << QByteArray("FREQ F1,5\r\nOK\r\nFREQ? F1\r\nF1,5\r\n");
+    QTest::newRow("echo with latency: each line when it is taken up")
+        << echoSerial << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n")
+        << QByteArray("FREQ F1,5\r\nOK\r\nFREQ? F1\r\nF1,5\r\n");
+    QTest::newRow("echo of lines not understood")
+        << echo << QByteArray("FOO\r\n") << QByteArray("FOO\r\n");
+    QTest::newRow("silent still echoes") << echoSilent << QByteArray("*IDN?\r\nFREQ F1,5\r\n")
+                                         << QByteArray("*IDN?\r\nFREQ F1,5\r\n");
 }
 
 void tst_Simulator::answersWithFaults()

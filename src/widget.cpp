@@ -13,8 +13,11 @@
 #include <QRegularExpressionValidator>
 #include <QTcpSocket>
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -22,6 +25,8 @@ constexpr quint16 instrumentPort = 4000;
 constexpr int waitMs = 1000;
 // No reply of the instrument comes near this; anything longer is noise.
 constexpr qint64 maxReplyBytes = 64 * 1024;
+// Lines kept for telling echoes from replies while an instrument answers nothing.
+constexpr qsizetype rememberedLines = 64;
 
 // Trigger types on the wire, in the order of the panel's combo box.
 const char *const triggerKeywords[] = {"OFF", "IN1", "IN2"};
@@ -68,6 +73,48 @@ bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
             return true;
     }
     return false;
+}
+
+// "T3", " t03 " -> "T3": a source or channel name, F or T and a number; empty for anything else.
+QByteArray targetName(const QByteArray &text)
+{
+    const QByteArray name = text.trimmed();
+    if (name.size() < 2 || !QByteArrayView("FfTt").contains(name.at(0)))
+        return QByteArray();
+    QByteArray number = name.mid(1);
+    if (!std::all_of(number.cbegin(), number.cend(), [](char c) { return c >= '0' && c <= '9'; }))
+        return QByteArray();
+    while (number.size() > 1 && number.startsWith('0'))
+        number.remove(0, 1);
+    return char(std::toupper(uchar(name.at(0)))) + number;
+}
+
+// The source or channel a query line asks about: "T3" for "WIDTH? T3", empty for "*IDN?".
+QByteArray queriedTarget(const QString &command)
+{
+    return targetName(command.section(QLatin1Char(' '), 1, 1).toLatin1());
+}
+
+// What a complete line that arrives while a query waits for its reply is. The instrument
+// answers in order, so what cannot be the reply comes before it: echoes of lines sent since
+// the last reply, the answers to set lines (no comma, one per set line at most) and, from an
+// instrument that answers late, the reply to a query about another source or channel.
+enum class Incoming { Reply, Echo, SetAnswer, OtherTarget };
+Incoming classifyIncoming(const QByteArray &line, const QByteArray &target,
+                          const QByteArrayList &sentSinceReply, int unansweredSets)
+{
+    if (sentSinceReply.contains(line.trimmed()))
+        return Incoming::Echo;
+    if (!line.contains(',') && unansweredSets > 0)
+        return Incoming::SetAnswer;
+    // The first piece as the reply is read, empty pieces skipped.
+    const QList<QByteArray> pieces = line.split(',');
+    const auto first = std::find_if(pieces.cbegin(), pieces.cend(),
+                                    [](const QByteArray &piece) { return !piece.isEmpty(); });
+    const QByteArray name = first != pieces.cend() ? targetName(*first) : QByteArray();
+    if (!target.isEmpty() && !name.isEmpty() && name != target)
+        return Incoming::OtherTarget;
+    return Incoming::Reply;
 }
 
 // Collects one line until `deadline`; returns true once its line end has arrived.
@@ -181,6 +228,8 @@ void Widget::on_pbConnect_clicked()
         socket->deleteLater();
     }
     socket = new QTcpSocket(this);
+    sentSinceReply.clear();
+    unansweredSets = 0;
     socket->setProxy(QNetworkProxy::NoProxy);
     socket->setReadBufferSize(maxReplyBytes);
     connect(socket, &QAbstractSocket::disconnected, this, [this] { connectionLost(); });
@@ -257,6 +306,24 @@ void Widget::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
+// Collects lines until `deadline` and returns true with the first that can be the reply to a
+// query about `target` in `line`; the others are logged and dropped. Returns false with what
+// has come of an unfinished line, which `line` may already hold the start of.
+bool Widget::collectReply(QTcpSocket *link, const QByteArray &target, QByteArray &line,
+                          qint64 &dropped, QDeadlineTimer deadline)
+{
+    while (collectLine(link, line, dropped, deadline)) {
+        const Incoming incoming = classifyIncoming(line, target, sentSinceReply, unansweredSets);
+        if (incoming == Incoming::Reply)
+            return true;
+        if (incoming == Incoming::SetAnswer)
+            --unansweredSets;
+        logDiscarded(line);
+        line.clear();
+    }
+    return false;
+}
+
 QString Widget::query(const QString &command, bool waitForReply)
 {
     // The lost-connection handler may replace `socket` during a wait below;
@@ -279,19 +346,27 @@ QString Widget::query(const QString &command, bool waitForReply)
     qDebug() << "query:" << line;
     link->write(line.toLocal8Bit());
     link->waitForBytesWritten(waitMs);
-    if (!waitForReply)
+    sentSinceReply.append(command.trimmed().toLocal8Bit());
+    if (sentSinceReply.size() > rememberedLines)
+        sentSinceReply.removeFirst();
+    if (!waitForReply) {
+        ++unansweredSets;
         return QString();
+    }
 
+    const QByteArray target = queriedTarget(command);
     QByteArray reply;
     qint64 dropped = 0;
     const QDeadlineTimer replyDeadline(waitMs);
-    if (!collectLine(link, reply, dropped, replyDeadline)) {
-        // No complete reply in time. It may still come: wait for its line end,
-        // so that it is not taken for the reply to the next query. Counted from
-        // the same start, the lateness of the first wait is not added again.
-        QByteArray late = reply;
-        reply.clear();
-        collectLine(link, late, dropped, replyDeadline + waitMs);
+    if (collectReply(link, target, reply, dropped, replyDeadline)) {
+        sentSinceReply.clear();
+        unansweredSets = 0;
+    } else {
+        // No reply in time. It may still come: wait for it, so that it is not
+        // taken for the reply to the next query. Counted from the same start,
+        // the lateness of the first wait is not added again.
+        QByteArray late = std::exchange(reply, QByteArray());
+        collectReply(link, target, late, dropped, replyDeadline + waitMs);
         logDiscarded(late);
     }
     if (dropped > 0)

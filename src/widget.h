@@ -4,6 +4,8 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
+#include <QByteArrayList>
+#include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
 #include <QWidget>
@@ -52,6 +54,8 @@ private:
     void connectionLost();
     void reconnect();
     ChannelWidget *channelPanel(int channel) const;
+    bool collectReply(QTcpSocket *link, const QByteArray &target, QByteArray &line, qint64 &dropped,
+                      QDeadlineTimer deadline);
 
     Ui_Widget *ui;
     QPointer<QTcpSocket> socket;
@@ -59,6 +63,10 @@ private:
     QList<ChannelWidget *> channelWidgets;
     bool reconnectPending = false; // a new attempt after a lost connection is queued
     bool reconnecting = false;     // that attempt is under way, identity exchange included
+    // Sent on this connection since a reply was last taken: an echo of one of these lines, or
+    // the answer to one of these set lines, may still come before the next reply.
+    QByteArrayList sentSinceReply;
+    int unansweredSets = 0;
 };
 
 #endif // WIDGET_H

@@ -38,6 +38,8 @@ private slots:
     void busyInstrument();
     void garbage();
     void flood();
+    void repliesInOrder_data();
+    void repliesInOrder();
     // Slow: every read-back waits out its reply.
     void lateReplies();
     void silentInstrument();
@@ -88,13 +90,19 @@ QStringList defaults()
     return shown;
 }
 
-QStringList afterSettings()
+QStringList afterSettings(int count = int(std::size(settings)))
 {
     QStringList shown = defaults();
     const QStringList paths = controlPaths();
-    for (const Setting &setting : settings)
-        shown[paths.indexOf(QLatin1String(setting.control))] = QLatin1String(setting.shown);
+    for (int i = 0; i < count; ++i)
+        shown[paths.indexOf(QLatin1String(settings[i].control))] = QLatin1String(settings[i].shown);
     return shown;
+}
+
+// Values no read-back from the instrument gives, so that each one shows.
+void outOfTheWay(Widget &w, const QString &path)
+{
+    enter(find(w, path), path.endsWith("leDelay") ? QVariant("7") : QVariant(1));
 }
 
 // Clicks and returns how long the window was blocked.
@@ -166,10 +174,6 @@ void tst_Faults::exercise(Widget &w, const char *address, Values readBacks)
         QVERIFY2(sending < setBoundMs, qPrintable(QString::number(sending)));
     }
     checkResponsive();
-    // As at the bench, the read-backs come after any answers to the set lines
-    // have arrived: the window cannot tell an answer still on its way from
-    // the reply to the next query.
-    QTest::qWait(300);
 
     // Back to the defaults, so that a read-back that works shows a change.
     const QStringList paths = controlPaths();
@@ -311,6 +315,63 @@ void tst_Faults::flood()
 #endif
     QCOMPARE(LogCapture::lines().filter(QStringLiteral("overflow:")).size(), 1);
     recover(w, instrument, "127.0.0.76");
+}
+
+void tst_Faults::repliesInOrder_data()
+{
+    QTest::addColumn<int>("latencyMs"); // one line at a time, this long each
+    QTest::addColumn<bool>("echo");
+    QTest::addColumn<bool>("answerSets");
+    QTest::addColumn<bool>("getBetween"); // a Get on another control between Set and Update data
+
+    QTest::newRow("answers set lines, 5 ms a line") << 5 << false << true << false;
+    QTest::newRow("answers set lines, 30 ms a line") << 30 << false << true << false;
+    QTest::newRow("answers set lines, 5 ms a line, Get between") << 5 << false << true << true;
+    QTest::newRow("echoes, Get between") << 0 << true << false << true;
+    QTest::newRow("echoes, 30 ms a line, Get between") << 30 << true << false << true;
+    QTest::newRow("echoes and answers set lines, 5 ms a line") << 5 << true << true << false;
+}
+
+// Set, then at once Update data, or a Get on another control and then Update
+// data, as fast as a user clicks: every read-back shows the instrument's value.
+void tst_Faults::repliesInOrder()
+{
+    QFETCH(int, latencyMs);
+    QFETCH(bool, echo);
+    QFETCH(bool, answerSets);
+    QFETCH(bool, getBetween);
+
+    SimulatorOptions options = instrumentAt("127.0.0.79");
+    options.latencyMs = latencyMs;
+    options.echo = echo;
+    if (answerSets)
+        options.answerSets = QByteArray("OK");
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.79");
+    QCOMPARE(controlStates(w), connected);
+
+    const QStringList paths = controlPaths();
+    const int count = int(std::size(settings));
+    for (int round = 0; round < count; ++round) {
+        const Setting &setting = settings[round];
+        for (const QString &path : paths)
+            outOfTheWay(w, path);
+        enter(find(w, QLatin1String(setting.control)), setting.value);
+        find<QPushButton>(w, QLatin1String(setting.button))->click();
+        outOfTheWay(w, QLatin1String(setting.control));
+        const QStringList expected = afterSettings(round + 1);
+        if (getBetween) {
+            const Setting &other = settings[(round + 1) % count];
+            find<QPushButton>(w, QLatin1String(other.readBack))->click();
+            QCOMPARE(shownBy(find(w, QLatin1String(other.control))),
+                     expected.at(paths.indexOf(QLatin1String(other.control))));
+        }
+        find<QPushButton>(w, "pbUpdateData")->click();
+        QCOMPARE(shownValues(w), expected);
+    }
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")), QStringList());
+    checkLogLines();
 }
 
 void tst_Faults::lateReplies()

@@ -15,11 +15,14 @@
 #include <QGroupBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QSpinBox>
 #include <QTcpSocket>
 #include <QTest>
 
 #include <memory>
+
+Q_DECLARE_METATYPE(SimulatorOptions)
 
 // The window against the simulated instrument, each test function on a
 // loopback address of its own (port 4000), so suites can run side by side.
@@ -39,6 +42,8 @@ private slots:
     void channelWithoutPanel_data();
     void channelWithoutPanel();
     void answersToSetLinesAreDiscarded();
+    void repliesReachTheirOwnControl_data();
+    void repliesReachTheirOwnControl();
     void lateReplyNeverReachesTheNextControl();
     void splitReplyIsCollected();
     void addresses_data();
@@ -372,6 +377,89 @@ void tst_InstrumentLink::answersToSetLinesAreDiscarded()
              QStringList({R"(discarded: "OK\r\nOK\r\n")", R"(query: "WIDTH? T1\r\n")",
                           R"(answer: "T1,300\r\n")", R"(query: "AMPL? T1\r\n")",
                           R"(answer: "T1,2.5\r\n")"}));
+}
+
+void tst_InstrumentLink::repliesReachTheirOwnControl_data()
+{
+    QTest::addColumn<SimulatorOptions>("options");
+    QTest::addColumn<QStringList>("clicks"); // one right after the other
+    QTest::addColumn<QString>("control");
+    QTest::addColumn<QVariant>("before"); // what the control shows before the clicks
+    QTest::addColumn<QString>("shown");
+    QTest::addColumn<QStringList>("answers");
+
+    SimulatorOptions serial = instrumentAt("127.0.0.19");
+    serial.latencyMs = 30;
+    serial.answerSets = QByteArray("OK");
+    QTest::newRow("set line answered first, 30 ms a line")
+        << serial << QStringList{"wChannel3/pbSetWidth", "wChannel1/pbGetDelay"}
+        << "wChannel1/leDelay" << QVariant("7") << "0" << QStringList{R"(answer: "T1,0\r\n")"};
+    serial.latencyMs = 5;
+    QTest::newRow("two set lines answered first, 5 ms a line")
+        << serial
+        << QStringList{"wChannel3/pbSetWidth", "wFrequency2/pbSet", "wChannel3/pbGetAmplitude"}
+        << "wChannel3/dsbAmplitude" << QVariant(2.0) << "5.00"
+        << QStringList{R"(answer: "T3,5\r\n")"};
+
+    SimulatorOptions echo = instrumentAt("127.0.0.19");
+    echo.echo = true;
+    QTest::newRow("echoes of the set line and the query")
+        << echo << QStringList{"wChannel4/pbSetAmplitude", "wChannel5/pbGetWidth"}
+        << "wChannel5/sbWidth" << QVariant(10) << "200" << QStringList{R"(answer: "T5,200\r\n")"};
+    echo.latencyMs = 30;
+    echo.answerSets = QByteArray("OK");
+    QTest::newRow("echoes and an answered set line, 30 ms a line")
+        << echo << QStringList{"wChannel4/pbSetAmplitude", "wChannel5/pbGetWidth"}
+        << "wChannel5/sbWidth" << QVariant(10) << "200" << QStringList{R"(answer: "T5,200\r\n")"};
+
+    SimulatorOptions slow = instrumentAt("127.0.0.19");
+    slow.lateMs = 2500; // after both waits, inside those of the next read-back
+    QTest::newRow("reply after both waits, for another channel")
+        << slow << QStringList{"wChannel1/pbGetWidth", "wChannel2/pbGetAmplitude"}
+        << "wChannel2/dsbAmplitude" << QVariant(2.0) << "2.00"
+        << QStringList{R"(answer: "")", R"(answer: "")"};
+
+    SimulatorOptions canned = instrumentAt("127.0.0.19");
+    canned.replies.insert("WIDTH? T5", "T4,300");
+    QTest::newRow("reply naming another channel")
+        << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
+        << "10" << QStringList{R"(answer: "")"};
+    canned.replies.insert("WIDTH? T5", " t05 ,300");
+    QTest::newRow("channel named in another spelling")
+        << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
+        << "300" << QStringList{R"(answer: " t05 ,300\r\n")"};
+    canned.replies.insert("WIDTH? T5", "CH4,300");
+    QTest::newRow("first piece of another form")
+        << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
+        << "300" << QStringList{R"(answer: "CH4,300\r\n")"};
+}
+
+// Set lines and read-backs fired at once at an instrument that answers one
+// line at a time, echoes, or answers late: each control shows its own value.
+void tst_InstrumentLink::repliesReachTheirOwnControl()
+{
+    QFETCH(SimulatorOptions, options);
+    QFETCH(QStringList, clicks);
+    QFETCH(QString, control);
+    QFETCH(QVariant, before);
+    QFETCH(QString, shown);
+    QFETCH(QStringList, answers);
+
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.19");
+    QCOMPARE(controlStates(w), connected);
+    // A late instrument answers the identity query after its waits too: that
+    // reply is in before the clicks, and discarded.
+    if (options.lateMs > 0)
+        QTest::qWait(options.lateMs - 1500);
+    enter(find(w, control), before);
+    LogCapture::clear();
+
+    for (const QString &button : clicks)
+        find<QPushButton>(w, button)->click();
+    QCOMPARE(shownBy(find(w, control)), shown);
+    QCOMPARE(LogCapture::lines().filter(QRegularExpression("^answer:")), answers);
 }
 
 void tst_InstrumentLink::lateReplyNeverReachesTheNextControl()

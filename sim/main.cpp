@@ -51,7 +51,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName("dg318-sim");
 
     QCommandLineParser parser;
-    parser.setApplicationDescription("Simulates a Tarvo Model 318 delay generator on a TCP port.");
+    parser.setApplicationDescription(
+        "Simulates a Tarvo Model 318 delay generator on a TCP port. Like the instrument it\n"
+        "handles one line at a time and answers in order. The fault modes combine with each\n"
+        "other and with --latency and --echo.");
     parser.addHelpOption();
     parser.addOptions({
         {"address", "Listen on <address>.", "address", "127.0.0.1"},

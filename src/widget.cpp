@@ -75,24 +75,44 @@ bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
     return false;
 }
 
-// "T3", " t03 " -> "T3": a source or channel name, F or T and a number; empty for anything else.
-QByteArray targetName(const QByteArray &text)
+// A source or channel name, F or T and a number in any case, white space around it
+// allowed: " t03 " is the letter 'T' and the number "3".
+struct Target
 {
-    const QByteArray name = text.trimmed();
-    if (name.size() < 2 || !QByteArrayView("FfTt").contains(name.at(0)))
-        return QByteArray();
-    QByteArray number = name.mid(1);
-    if (!std::all_of(number.cbegin(), number.cend(), [](char c) { return c >= '0' && c <= '9'; }))
-        return QByteArray();
-    while (number.size() > 1 && number.startsWith('0'))
-        number.remove(0, 1);
-    return char(std::toupper(uchar(name.at(0)))) + number;
+    char letter = 0;
+    QByteArrayView number; // digits, without leading zeros
+
+    bool operator==(const Target &other) const
+    {
+        return letter == other.letter && number == other.number;
+    }
+};
+
+std::optional<Target> targetNamed(QByteArrayView text)
+{
+    text = text.trimmed();
+    if (text.size() < 2)
+        return std::nullopt;
+    const char letter = char(std::toupper(uchar(text.front())));
+    QByteArrayView number = text.sliced(1);
+    if ((letter != 'F' && letter != 'T')
+        || !std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return std::nullopt;
+    while (number.size() > 1 && number.front() == '0')
+        number = number.sliced(1);
+    return Target{letter, number};
 }
 
-// The source or channel a query line asks about: "T3" for "WIDTH? T3", empty for "*IDN?".
-QByteArray queriedTarget(const QString &command)
+// The first non-empty comma-separated piece, as a reply is read.
+QByteArrayView firstPiece(QByteArrayView line)
 {
-    return targetName(command.section(QLatin1Char(' '), 1, 1).toLatin1());
+    for (qsizetype start = 0;;) {
+        const qsizetype comma = line.indexOf(',', start);
+        const QByteArrayView piece = line.sliced(start, (comma < 0 ? line.size() : comma) - start);
+        if (!piece.isEmpty() || comma < 0)
+            return piece;
+        start = comma + 1;
+    }
 }
 
 // What a complete line that arrives while a query waits for its reply is. The instrument
@@ -100,19 +120,20 @@ QByteArray queriedTarget(const QString &command)
 // the last reply, the answers to set lines (no comma, one per set line at most) and, from an
 // instrument that answers late, the reply to a query about another source or channel.
 enum class Incoming { Reply, Echo, SetAnswer, OtherTarget };
-Incoming classifyIncoming(const QByteArray &line, const QByteArray &target,
+Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
                           const QByteArrayList &sentSinceReply, int unansweredSets)
 {
-    if (sentSinceReply.contains(line.trimmed()))
+    const QByteArrayView text = line.trimmed();
+    const auto repeats = [text](const QByteArray &sent) {
+        return QByteArrayView(sent).trimmed() == text;
+    };
+    if (std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(), repeats))
         return Incoming::Echo;
     if (!line.contains(',') && unansweredSets > 0)
         return Incoming::SetAnswer;
-    // The first piece as the reply is read, empty pieces skipped.
-    const QList<QByteArray> pieces = line.split(',');
-    const auto first = std::find_if(pieces.cbegin(), pieces.cend(),
-                                    [](const QByteArray &piece) { return !piece.isEmpty(); });
-    const QByteArray name = first != pieces.cend() ? targetName(*first) : QByteArray();
-    if (!target.isEmpty() && !name.isEmpty() && name != target)
+    const std::optional<Target> queried = targetNamed(target);
+    const std::optional<Target> named = targetNamed(firstPiece(line));
+    if (queried && named && !(*named == *queried))
         return Incoming::OtherTarget;
     return Incoming::Reply;
 }
@@ -307,9 +328,9 @@ void Widget::closeEvent(QCloseEvent *event)
 }
 
 // Collects lines until `deadline` and returns true with the first that can be the reply to a
-// query about `target` in `line`; the others are logged and dropped. Returns false with what
+// query about `target` ("T3") in `line`; the others are logged and dropped. Returns false with what
 // has come of an unfinished line, which `line` may already hold the start of.
-bool Widget::collectReply(QTcpSocket *link, const QByteArray &target, QByteArray &line,
+bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line,
                           qint64 &dropped, QDeadlineTimer deadline)
 {
     while (collectLine(link, line, dropped, deadline)) {
@@ -344,9 +365,13 @@ QString Widget::query(const QString &command, bool waitForReply)
 
     const QString line = command + QLatin1String("\r\n");
     qDebug() << "query:" << line;
-    link->write(line.toLocal8Bit());
+    const QByteArray bytes = line.toLocal8Bit();
+    link->write(bytes);
+    // Hands the line to the system at once; the wait below then has nothing
+    // left to do unless the system could not take it all.
+    link->flush();
     link->waitForBytesWritten(waitMs);
-    sentSinceReply.append(command.trimmed().toLocal8Bit());
+    sentSinceReply.append(bytes);
     if (sentSinceReply.size() > rememberedLines)
         sentSinceReply.removeFirst();
     if (!waitForReply) {
@@ -354,7 +379,10 @@ QString Widget::query(const QString &command, bool waitForReply)
         return QString();
     }
 
-    const QByteArray target = queriedTarget(command);
+    // What the query asks about, "T3" of "WIDTH? T3"; nothing for "*IDN?".
+    const qsizetype space = bytes.indexOf(' ');
+    const QByteArrayView target =
+        space < 0 ? QByteArrayView() : QByteArrayView(bytes).sliced(space + 1);
     QByteArray reply;
     qint64 dropped = 0;
     const QDeadlineTimer replyDeadline(waitMs);

@@ -5,6 +5,7 @@
 #define WIDGET_H
 
 #include <QByteArrayList>
+#include <QByteArrayView>
 #include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
@@ -54,7 +55,7 @@ private:
     void connectionLost();
     void reconnect();
     ChannelWidget *channelPanel(int channel) const;
-    bool collectReply(QTcpSocket *link, const QByteArray &target, QByteArray &line, qint64 &dropped,
+    bool collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line, qint64 &dropped,
                       QDeadlineTimer deadline);
 
     Ui_Widget *ui;

@@ -213,8 +213,8 @@ void tst_Faults::recover(Widget &w, std::unique_ptr<SimulatorThread> &instrument
     pressConnect(w, QLatin1String(address));
     QCOMPARE(LogCapture::lines(), identityLog());
     QCOMPARE(controlStates(w), connected);
-    for (const QString &path : controlPaths()) // out of the way of a read-back
-        enter(find(w, path), path.endsWith("leDelay") ? QVariant("7") : QVariant(1));
+    for (const QString &path : controlPaths())
+        outOfTheWay(w, path);
     find<QPushButton>(w, "pbUpdateData")->click();
     QCOMPARE(shownValues(w), defaults());
     QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")), QStringList());

@@ -66,7 +66,7 @@ void ClientConnection::handleLine(const QByteArray &line)
 
     // Like a real instrument, it takes up one line once it is done with the one
     // before, and each line, set lines included, takes the latency.
-    const QDeadlineTimer start = qMax(QDeadlineTimer(0, Qt::PreciseTimer), m_busyUntil);
+    const QDeadlineTimer start = qMax(QDeadlineTimer::current(Qt::PreciseTimer), m_busyUntil);
     m_busyUntil = start + m_options.latencyMs;
     if (m_options.echo) {
         PendingReply echo;

@@ -55,7 +55,9 @@ private:
     QRandomGenerator m_random;
     int m_linesReceived = 0;
     bool m_dropped = false;
-    QDeadlineTimer m_busyUntil{0, Qt::PreciseTimer}; // when the line taken up last is done
+    // When the line taken up last is done. A deadline of 0 ms is merely "expired", at no
+    // particular time (Qt 6.8 puts it at the start of the clock): "now" is current().
+    QDeadlineTimer m_busyUntil = QDeadlineTimer::current(Qt::PreciseTimer);
     QQueue<PendingReply> m_pending;
     QTimer m_timer;
 };

@@ -13,9 +13,18 @@
 
 namespace {
 
-constexpr int splitIntervalMs = 20;
 constexpr qint64 floodChunkBytes = 64 * 1024;
 constexpr int verboseLogBytes = 200;
+
+// Lines are made up ending in "\r\n"; the instrument ends them its own way.
+QByteArray endedWith(QByteArray line, const QByteArray &terminator)
+{
+    if (line.endsWith("\r\n")) {
+        line.chop(2);
+        line += terminator;
+    }
+    return line;
+}
 
 } // namespace
 
@@ -100,6 +109,10 @@ void ClientConnection::handleLine(const QByteArray &line)
         reply.bytes = *m_options.answerSets + "\r\n";
     else if (understood && m_options.floodBytes > 0 && Instrument::commandOf(command) == "*IDN?")
         reply.floodSize = m_options.floodBytes;
+    // Garbage stays as random as it came; a flood ends in the bytes it holds.
+    if (!m_options.garbageSeed)
+        reply.bytes = reply.floodSize > 0 ? m_options.terminator
+                                          : endedWith(reply.bytes, m_options.terminator);
 
     // Silent and muted lines have been applied all the same; only their answers are lost.
     const auto mutes = [&command](const QString &prefix) {
@@ -165,7 +178,7 @@ void ClientConnection::writePending()
 
         if (reply.written < reply.size()) {
             if (m_options.splitBytes > 0)
-                reply.due = QDeadlineTimer(splitIntervalMs, Qt::PreciseTimer);
+                reply.due = QDeadlineTimer(m_options.splitGapMs, Qt::PreciseTimer);
         } else {
             m_pending.dequeue();
         }
@@ -178,10 +191,11 @@ QByteArray ClientConnection::PendingReply::take(qint64 count)
     if (floodSize == 0) {
         piece = bytes.mid(written, count);
     } else {
-        // Filler with the line end only at the very end.
+        // Filler with the line end, held in `bytes`, only at the very end.
         piece = QByteArray(count, 'X');
-        for (qint64 i = qMax(written, floodSize - 2); i < written + count; ++i)
-            piece[i - written] = i == floodSize - 1 ? '\n' : '\r';
+        const qint64 lineEndAt = floodSize - bytes.size();
+        for (qint64 i = qMax(written, lineEndAt); i < written + count; ++i)
+            piece[i - written] = bytes[i - lineEndAt];
     }
     written += count;
     return piece;
@@ -278,6 +292,9 @@ QByteArray ClientConnection::fuzzReply(const QByteArray &target)
     reply += pieces.join(',');
     if (m_random.bounded(10) == 0)
         reply += ",,";
+    // A reply of nothing but white space would be waited out as no reply at all.
+    if (QByteArrayView(reply).trimmed().isEmpty())
+        reply += ',';
     if (m_random.bounded(10) == 0)
         reply.insert(m_random.bounded(int(reply.size()) + 1), m_random.bounded(2) ? "\r\n" : "\n");
     reply += m_random.bounded(4) == 0 ? "\n" : "\r\n";

@@ -28,7 +28,8 @@ signals:
     void replySent(const QByteArray &bytes);
 
 private:
-    // A reply waiting to be written; a flood reply is made up piece by piece as it goes out.
+    // A reply waiting to be written; a flood reply is made up piece by piece as it goes out,
+    // and `bytes` holds only its line end.
     struct PendingReply
     {
         QByteArray bytes;

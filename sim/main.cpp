@@ -63,9 +63,14 @@ int main(int argc, char *argv[])
          "Take <ms> milliseconds for every line, set lines included, one line after another.", "ms",
          "0"},
         {"echo", "Write every line back, as received, before answering it."},
+        {"terminator",
+         "End every line written (replies, answers to set lines, the identity) with <end>: crlf, "
+         "lf, cr, lfcr or none. Echoes keep their own.",
+         "end", "crlf"},
         {"verbose", "Log every line received and sent."},
         {"answer-sets", "Answer every set line with <text>.", "text"},
         {"split", "Write every reply in pieces of <n> bytes, 20 ms apart.", "n"},
+        {"split-gap", "With --split, write the pieces <ms> milliseconds apart.", "ms", "20"},
         {"late", "Answer queries only after <ms> more milliseconds.", "ms"},
         {"mute", "Never answer lines that begin with <prefix> (repeatable).", "prefix"},
         {"silent", "Read everything, answer nothing."},
@@ -95,11 +100,18 @@ int main(int argc, char *argv[])
     options.port = quint16(number(parser, "port", 0, 65535));
     options.latencyMs = int(number(parser, "latency", 0, INT_MAX));
     options.echo = parser.isSet("echo");
+    static const QMap<QString, QByteArray> terminators = {
+        {"crlf", "\r\n"}, {"lf", "\n"}, {"cr", "\r"}, {"lfcr", "\n\r"}, {"none", ""}};
+    const auto terminator = terminators.constFind(parser.value("terminator"));
+    if (terminator == terminators.cend())
+        failOption("terminator", parser.value("terminator"));
+    options.terminator = *terminator;
     options.verbose = parser.isSet("verbose");
     if (parser.isSet("answer-sets"))
         options.answerSets = parser.value("answer-sets").toUtf8();
     if (parser.isSet("split"))
         options.splitBytes = int(number(parser, "split", 1, INT_MAX));
+    options.splitGapMs = int(number(parser, "split-gap", 0, INT_MAX));
     if (parser.isSet("late"))
         options.lateMs = int(number(parser, "late", 0, INT_MAX));
     options.mutePrefixes = parser.values("mute");

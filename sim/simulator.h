@@ -21,10 +21,14 @@ struct SimulatorOptions
     int latencyMs = 0;    // time the instrument takes for each line, one line after another
     bool echo = false;    // write every line back, as received, before answering it
     bool verbose = false; // log every line received and sent
+    // Ends every line the instrument writes (replies, answers to set lines, the identity);
+    // echoes keep the line end they came with.
+    QByteArray terminator = "\r\n";
 
     // Fault modes, all off by default.
-    std::optional<QByteArray> answerSets; // answer set lines with this text and "\r\n"
-    int splitBytes = 0;                   // write replies in pieces of this size, 20 ms apart
+    std::optional<QByteArray> answerSets; // answer set lines with this text and the terminator
+    int splitBytes = 0;                   // write replies in pieces of this size...
+    int splitGapMs = 20;                  // ...this far apart
     int lateMs = 0;                       // extra delay before answers to queries
     QStringList mutePrefixes;             // never answer lines that begin with one of these
     bool silent = false;                  // answer nothing at all
@@ -34,7 +38,7 @@ struct SimulatorOptions
     std::optional<quint32> fuzzSeed; // answer queries with random replies shaped like real ones
     qint64 floodBytes = 0;           // answer "*IDN?" with this many bytes
     QMap<QByteArray, QByteArray>
-        replies; // answer these lines (without terminator) with this text and "\r\n"
+        replies; // answer these lines (without terminator) with this text and the terminator
 };
 
 // Serves one simulated instrument over TCP to any number of clients at once.

@@ -27,6 +27,9 @@ constexpr int waitMs = 1000;
 constexpr qint64 maxReplyBytes = 64 * 1024;
 // Lines kept for telling echoes from replies while an instrument answers nothing.
 constexpr qsizetype rememberedLines = 64;
+// Text without a line end is a whole reply once nothing has followed it for this long; an
+// instrument still sending one byte at a time, even over a slow serial bridge, is far quicker.
+constexpr int pauseMs = 100;
 
 // Trigger types on the wire, in the order of the panel's combo box.
 const char *const triggerKeywords[] = {"OFF", "IN1", "IN2"};
@@ -52,24 +55,47 @@ QHostAddress instrumentAddress(const QString &text)
     return QHostAddress(address);
 }
 
+// Where the first line in `bytes` ends: its length with its line end, which is LF, CR, or CR LF
+// or LF CR taken as one; -1 while no line end has come. Instruments and the serial bridges in
+// front of them end their lines in all these ways.
+qsizetype lineLength(QByteArrayView bytes)
+{
+    const auto isLineEnd = [](char c) { return c == '\r' || c == '\n'; };
+    const auto end = std::find_if(bytes.begin(), bytes.end(), isLineEnd);
+    if (end == bytes.end())
+        return -1;
+    const qsizetype at = end - bytes.begin();
+    const bool pair = at + 1 < bytes.size() && isLineEnd(bytes[at + 1]) && bytes[at + 1] != *end;
+    return at + (pair ? 2 : 1);
+}
+
+// Whether `bytes` hold nothing but line ends: a blank line, or the second half of a line end
+// that came in a later read than the first. Nothing worth a log line.
+bool onlyLineEnds(QByteArrayView bytes)
+{
+    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == '\r' || c == '\n'; });
+}
+
 void logDiscarded(const QByteArray &bytes)
 {
-    if (!bytes.isEmpty())
+    if (!onlyLineEnds(bytes))
         qDebug() << "discarded:" << QString::fromUtf8(bytes);
 }
 
-// Moves buffered input into `line`, up to and including the first line end;
-// what follows stays in the socket. Bytes beyond maxReplyBytes are counted in
-// `dropped` instead of kept. Returns true once the line end has been taken.
+// Moves buffered input into `line`, up to and including the first line end; what follows stays in
+// the socket. Bytes beyond maxReplyBytes are counted in `dropped` instead of kept. Returns true
+// once the line end has been taken.
 bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
 {
     while (link->bytesAvailable() > 0) {
-        // Sized by what is there: readLine allocates its whole limit up front.
-        const QByteArray piece = link->readLine(qMin(link->bytesAvailable(), maxReplyBytes) + 1);
+        const QByteArray available = link->peek(qMin(link->bytesAvailable(), maxReplyBytes));
+        const qsizetype length = lineLength(available);
+        const qint64 count = length < 0 ? available.size() : length;
+        link->skip(count);
         const qint64 room = qMax<qint64>(0, maxReplyBytes - line.size());
-        line.append(piece.left(room));
-        dropped += qMax<qint64>(0, piece.size() - room);
-        if (piece.endsWith('\n'))
+        line.append(available.first(qMin(count, room)));
+        dropped += qMax<qint64>(0, count - room);
+        if (length >= 0)
             return true;
     }
     return false;
@@ -115,15 +141,18 @@ QByteArrayView firstPiece(QByteArrayView line)
     }
 }
 
-// What a complete line that arrives while a query waits for its reply is. The instrument
-// answers in order, so what cannot be the reply comes before it: echoes of lines sent since
-// the last reply, the answers to set lines (no comma, one per set line at most) and, from an
-// instrument that answers late, the reply to a query about another source or channel.
-enum class Incoming { Reply, Echo, SetAnswer, OtherTarget };
+// What a line that arrives while a query waits for its reply is. The instrument answers in
+// order, so what cannot be the reply comes before it: blank lines, which some instruments send
+// before their replies, echoes of lines sent since the last reply, the answers to set lines (no
+// comma, one per set line at most) and, from an instrument that answers late, the reply to a
+// query about another source or channel.
+enum class Incoming { Reply, Blank, Echo, SetAnswer, OtherTarget };
 Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
                           const QByteArrayList &sentSinceReply, int unansweredSets)
 {
     const QByteArrayView text = line.trimmed();
+    if (text.isEmpty())
+        return Incoming::Blank;
     const auto repeats = [text](const QByteArray &sent) {
         return QByteArrayView(sent).trimmed() == text;
     };
@@ -136,17 +165,6 @@ Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
     if (queried && named && !(*named == *queried))
         return Incoming::OtherTarget;
     return Incoming::Reply;
-}
-
-// Collects one line until `deadline`; returns true once its line end has arrived.
-bool collectLine(QTcpSocket *link, QByteArray &line, qint64 &dropped, QDeadlineTimer deadline)
-{
-    while (!takeLine(link, line, dropped)) {
-        if (deadline.hasExpired() || link->state() != QAbstractSocket::ConnectedState)
-            return false;
-        link->waitForReadyRead(int(deadline.remainingTime()));
-    }
-    return true;
 }
 
 // The value of a reply "<source or channel>,<value>": the second of exactly
@@ -327,22 +345,40 @@ void Widget::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-// Collects lines until `deadline` and returns true with the first that can be the reply to a
-// query about `target` ("T3") in `line`; the others are logged and dropped. Returns false with what
-// has come of an unfinished line, which `line` may already hold the start of.
+// Collects lines until the late-reply wait that follows `replyDeadline` ends, and returns true
+// with the first that can be the reply to a query about `target` ("T3") in `line`; the others are
+// dropped and logged. Until `replyDeadline` only a line end ends a line. From then on, text without
+// one is taken as a line too, once the instrument has paused: some send no line end at all, and
+// a reply still coming in byte by byte is not cut short. Returns false with what has come of an
+// unfinished line.
 bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line,
-                          qint64 &dropped, QDeadlineTimer deadline)
+                          qint64 &dropped, QDeadlineTimer replyDeadline)
 {
-    while (collectLine(link, line, dropped, deadline)) {
-        const Incoming incoming = classifyIncoming(line, target, sentSinceReply, unansweredSets);
-        if (incoming == Incoming::Reply)
-            return true;
-        if (incoming == Incoming::SetAnswer)
-            --unansweredSets;
-        logDiscarded(line);
-        line.clear();
+    const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
+    QDeadlineTimer paused = QDeadlineTimer::current(); // when the instrument counts as paused
+    for (;;) {
+        if (link->bytesAvailable() > 0)
+            paused = QDeadlineTimer(pauseMs);
+        const bool lineEnded = takeLine(link, line, dropped);
+        const bool unfinished = !line.isEmpty() && replyDeadline.hasExpired();
+        if (lineEnded || (unfinished && paused.hasExpired())) {
+            const Incoming incoming =
+                classifyIncoming(line, target, sentSinceReply, unansweredSets);
+            if (incoming == Incoming::Reply)
+                return true;
+            if (incoming == Incoming::SetAnswer)
+                --unansweredSets;
+            logDiscarded(line);
+            line.clear();
+            continue;
+        }
+        if (lateDeadline.hasExpired() || link->state() != QAbstractSocket::ConnectedState)
+            return false;
+        QDeadlineTimer wakeUp = replyDeadline.hasExpired() ? lateDeadline : replyDeadline;
+        if (unfinished)
+            wakeUp = qMin(wakeUp, paused);
+        link->waitForReadyRead(int(wakeUp.remainingTime()));
     }
-    return false;
 }
 
 QString Widget::query(const QString &command, bool waitForReply)
@@ -383,19 +419,16 @@ QString Widget::query(const QString &command, bool waitForReply)
     const qsizetype space = bytes.indexOf(' ');
     const QByteArrayView target =
         space < 0 ? QByteArrayView() : QByteArrayView(bytes).sliced(space + 1);
+    // A reply that comes after the reply wait, within the late-reply wait that follows, is still
+    // this query's: taken now, it reaches its own control instead of waiting in the socket for
+    // the next query. Only what comes later is left, and discarded before the next query.
     QByteArray reply;
     qint64 dropped = 0;
-    const QDeadlineTimer replyDeadline(waitMs);
-    if (collectReply(link, target, reply, dropped, replyDeadline)) {
+    if (collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs))) {
         sentSinceReply.clear();
         unansweredSets = 0;
     } else {
-        // No reply in time. It may still come: wait for it, so that it is not
-        // taken for the reply to the next query. Counted from the same start,
-        // the lateness of the first wait is not added again.
-        QByteArray late = std::exchange(reply, QByteArray());
-        collectReply(link, target, late, dropped, replyDeadline + waitMs);
-        logDiscarded(late);
+        logDiscarded(std::exchange(reply, QByteArray()));
     }
     if (dropped > 0)
         qDebug() << "overflow:" << dropped;

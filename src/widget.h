@@ -56,7 +56,7 @@ private:
     void reconnect();
     ChannelWidget *channelPanel(int channel) const;
     bool collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line, qint64 &dropped,
-                      QDeadlineTimer deadline);
+                      QDeadlineTimer replyDeadline);
 
     Ui_Widget *ui;
     QPointer<QTcpSocket> socket;

@@ -44,7 +44,7 @@ private slots:
     void answersToSetLinesAreDiscarded();
     void repliesReachTheirOwnControl_data();
     void repliesReachTheirOwnControl();
-    void lateReplyNeverReachesTheNextControl();
+    void slowReplyReachesItsOwnControl();
     void splitReplyIsCollected();
     void addresses_data();
     void addresses();
@@ -432,6 +432,59 @@ void tst_InstrumentLink::repliesReachTheirOwnControl_data()
     QTest::newRow("first piece of another form")
         << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
         << "300" << QStringList{R"(answer: "CH4,300\r\n")"};
+    canned.replies.insert("WIDTH? T5", "\r\nT5,300");
+    QTest::newRow("blank line before the reply")
+        << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
+        << "300" << QStringList{R"(answer: "T5,300\r\n")"};
+
+    // Instruments end their lines in other ways, or not at all.
+    const QStringList getWidth = {"wChannel5/pbGetWidth"};
+    SimulatorOptions ending = instrumentAt("127.0.0.19");
+    ending.terminator = "\r";
+    QTest::newRow("reply ended by CR") << ending << getWidth << "wChannel5/sbWidth" << QVariant(10)
+                                       << "200" << QStringList{R"(answer: "T5,200\r")"};
+    ending.terminator = "\n";
+    QTest::newRow("reply ended by LF") << ending << getWidth << "wChannel5/sbWidth" << QVariant(10)
+                                       << "200" << QStringList{R"(answer: "T5,200\n")"};
+    ending.terminator = "\n\r";
+    QTest::newRow("reply ended by LF CR")
+        << ending << getWidth << "wChannel5/sbWidth" << QVariant(10) << "200"
+        << QStringList{R"(answer: "T5,200\n\r")"};
+    ending.terminator = "";
+    QTest::newRow("reply without a line end")
+        << ending << getWidth << "wChannel5/sbWidth" << QVariant(10) << "200"
+        << QStringList{R"(answer: "T5,200")"};
+    ending.replies.insert("WIDTH? T5", "T5,300\r> ");
+    QTest::newRow("prompt after a reply ended by CR")
+        << ending << QStringList{"wChannel5/pbGetWidth", "wChannel5/pbGetWidth"}
+        << "wChannel5/sbWidth" << QVariant(10) << "300"
+        << QStringList{R"(answer: "T5,300\r")", R"(answer: "T5,300\r")"};
+
+    // The second half of a line end comes 30 ms after the first, during the next read-back.
+    SimulatorOptions halves = instrumentAt("127.0.0.19");
+    halves.splitBytes = 7;
+    halves.splitGapMs = 30;
+    const QStringList twice = {"wChannel5/pbGetWidth", "wChannel5/pbGetWidth"};
+    QTest::newRow("CR LF in two pieces")
+        << halves << twice << "wChannel5/sbWidth" << QVariant(10) << "200"
+        << QStringList{R"(answer: "T5,200\r")", R"(answer: "T5,200\r")"};
+    halves.terminator = "\n\r";
+    QTest::newRow("LF CR in two pieces")
+        << halves << twice << "wChannel5/sbWidth" << QVariant(10) << "200"
+        << QStringList{R"(answer: "T5,200\n")", R"(answer: "T5,200\n")"};
+
+    // Still coming in, a byte at a time, when the reply wait ends.
+    SimulatorOptions trickle = instrumentAt("127.0.0.19");
+    trickle.lateMs = 950;
+    trickle.splitBytes = 1;
+    trickle.splitGapMs = 10;
+    QTest::newRow("byte by byte across the reply wait")
+        << trickle << getWidth << "wChannel5/sbWidth" << QVariant(10) << "200"
+        << QStringList{R"(answer: "T5,200\r")"};
+    trickle.terminator = "";
+    QTest::newRow("byte by byte across the reply wait, no line end")
+        << trickle << getWidth << "wChannel5/sbWidth" << QVariant(10) << "200"
+        << QStringList{R"(answer: "T5,200")"};
 }
 
 // Set lines and read-backs fired at once at an instrument that answers one
@@ -449,9 +502,9 @@ void tst_InstrumentLink::repliesReachTheirOwnControl()
     Widget w;
     pressConnect(w, "127.0.0.19");
     QCOMPARE(controlStates(w), connected);
-    // A late instrument answers the identity query after its waits too: that
+    // An instrument later than both waits answers the identity query after them too: that
     // reply is in before the clicks, and discarded.
-    if (options.lateMs > 0)
+    if (options.lateMs > 2000)
         QTest::qWait(options.lateMs - 1500);
     enter(find(w, control), before);
     LogCapture::clear();
@@ -460,15 +513,20 @@ void tst_InstrumentLink::repliesReachTheirOwnControl()
         find<QPushButton>(w, button)->click();
     QCOMPARE(shownBy(find(w, control)), shown);
     QCOMPARE(LogCapture::lines().filter(QRegularExpression("^answer:")), answers);
+    // Line ends that came apart, and blank lines, are dropped without a word.
+    QCOMPARE(LogCapture::lines().filter(QRegularExpression(R"(^discarded: "(\\r|\\n)*"$)")),
+             QStringList());
 }
 
-void tst_InstrumentLink::lateReplyNeverReachesTheNextControl()
+void tst_InstrumentLink::slowReplyReachesItsOwnControl()
 {
     SimulatorOptions options = instrumentAt("127.0.0.8");
-    options.lateMs = 1200; // past the reply wait, within the wait for a late reply
+    options.lateMs = 1300; // past the reply wait, within the wait for a late reply
     SimulatorThread instrument(options);
     Widget w;
     pressConnect(w, "127.0.0.8");
+    enter(find(w, "wChannel1/sbWidth"), 10);
+    enter(find(w, "wChannel1/leDelay"), "7");
     LogCapture::clear();
 
     QElapsedTimer blocked;
@@ -477,12 +535,13 @@ void tst_InstrumentLink::lateReplyNeverReachesTheNextControl()
     QVERIFY2(blocked.elapsed() < 2500, "a read-back blocks for its two waits at most");
     find<QPushButton>(w, "wChannel1/pbGetDelay")->click();
 
-    // The late width reply would have been a delay of 200 ps.
+    // Each slow reply reaches its own control, not the next one: the width reply would have
+    // been a delay of 200 ps.
+    QCOMPARE(find<QSpinBox>(w, "wChannel1/sbWidth")->value(), 200);
     QCOMPARE(find<QLineEdit>(w, "wChannel1/leDelay")->text(), QStringLiteral("0"));
-    QCOMPARE(
-        LogCapture::lines(),
-        QStringList({R"(query: "WIDTH? T1\r\n")", R"(discarded: "T1,200\r\n")", R"(answer: "")",
-                     R"(query: "DELAY? T1\r\n")", R"(discarded: "T1,0\r\n")", R"(answer: "")"}));
+    QCOMPARE(LogCapture::lines(),
+             QStringList({R"(query: "WIDTH? T1\r\n")", R"(answer: "T1,200\r\n")",
+                          R"(query: "DELAY? T1\r\n")", R"(answer: "T1,0\r\n")"}));
 }
 
 void tst_InstrumentLink::splitReplyIsCollected()

@@ -76,14 +76,15 @@ bool namesAnother(const QString &line, const QString &target)
     return match.hasMatch() && match.captured(1).toUpper() + match.captured(2) != target;
 }
 
-// The reply to a query about `target`: the first complete line that does not
-// name another source or channel; nothing if every line does.
+// The reply to a query about `target`: the first complete line (ended by LF, CR, or CR LF or
+// LF CR as one) that is not blank and does not name another source or channel; nothing if
+// there is none.
 std::optional<QString> replyLine(const QByteArray &sent, const QString &target)
 {
-    for (qsizetype start = 0, end; (end = sent.indexOf('\n', start)) >= 0; start = end + 1) {
-        const QString line = QString::fromUtf8(sent.mid(start, end + 1 - start));
-        if (!namesAnother(line, target))
-            return line;
+    static const QRegularExpression line(QStringLiteral("[^\\r\\n]*(\\r\\n|\\n\\r|\\r|\\n)"));
+    for (const QRegularExpressionMatch &match : line.globalMatch(QString::fromUtf8(sent))) {
+        if (!match.captured().trimmed().isEmpty() && !namesAnother(match.captured(), target))
+            return match.captured();
     }
     return std::nullopt;
 }

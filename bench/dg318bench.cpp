@@ -207,6 +207,16 @@ void connectWindow(Widget &w, SimulatorThread &instrument, const char *address)
     settle();
 }
 
+// One Update data, timed, checked to have sent the 38 queries.
+double timedSweep(Widget &w, SimulatorThread &instrument)
+{
+    static const QList<QByteArray> lines = asLines(sweepCommands());
+    const double ms = elapsedMs([&] { click(w, "pbUpdateData"); });
+    expectLines(instrument, lines, "Update data");
+    settle();
+    return ms;
+}
+
 Row sweepRow(const char *address, int latencyMs, int runs)
 {
     progress() << "Update data sweep, latency " << latencyMs << " ms, on " << address << Qt::endl;
@@ -223,14 +233,7 @@ Row sweepRow(const char *address, int latencyMs, int runs)
     Row row;
     Stats floorStats;
     measurePair(
-        runs,
-        [&] {
-            const double ms = elapsedMs([&] { click(w, "pbUpdateData"); });
-            expectLines(instrument, lines, "Update data");
-            settle();
-            return ms;
-        },
-        row.measured,
+        runs, [&] { return timedSweep(w, instrument); }, row.measured,
         [&] {
             bool answered = true;
             const double ms = elapsedMs([&] {
@@ -270,6 +273,37 @@ Row sweepRow(const char *address, int latencyMs, int runs)
             row.holds = yesNo(std::abs(deviation) <= 10) + offBy;
         }
     }
+    return row;
+}
+
+// Update data against an instrument that ends its lines with `terminator` (`name` to the
+// simulator), against one that ends them with CR LF, taking turns.
+Row lineEndRow(const char *address, const char *usualAddress, const char *name,
+               const char *terminator, int runs)
+{
+    progress() << "Update data sweep, line end " << name << ", on " << address << Qt::endl;
+    SimulatorOptions options = instrumentAt(address);
+    options.terminator = terminator;
+    SimulatorThread instrument(options);
+    requireListening(instrument, address);
+    SimulatorThread usual(instrumentAt(usualAddress));
+    requireListening(usual, usualAddress);
+    Widget w;
+    connectWindow(w, instrument, address);
+    Widget usualWindow;
+    connectWindow(usualWindow, usual, usualAddress);
+
+    Row row;
+    Stats usualStats;
+    measurePair(
+        runs, [&] { return timedSweep(w, instrument); }, row.measured,
+        [&] { return timedSweep(usualWindow, usual); }, usualStats);
+    row.what = QStringLiteral("Update data, `--terminator %1`, vs `crlf`").arg(name);
+    row.unit = QStringLiteral("ms");
+    row.floor = number(usualStats.median(), row.unit);
+    row.ratio = ratio(row.measured.median() / usualStats.median());
+    row.target = QStringLiteral("≤ 1.25 × `crlf`");
+    row.holds = yesNo(row.measured.median() <= 1.25 * usualStats.median());
     return row;
 }
 
@@ -453,31 +487,36 @@ QList<Row> startupRows(int runs)
     return {time, label, memory};
 }
 
-Row silentRow(const char *address, int runs)
+// Update data against an instrument that makes every read-back wait: one that is silent
+// (both waits, 2 s), or one that ends no line (the reply wait and the pause after the text,
+// 1.2 s at most).
+Row slowSweepRow(const char *address, bool silent, int runs)
 {
-    progress() << "Update data against a silent instrument, on " << address << " (" << runs
-               << " × about " << sweepLines * 2 * replyWaitMs / 1000 << " s)" << Qt::endl;
+    const int boundMs = silent ? 2 * replyWaitMs : replyWaitMs + 200;
+    progress() << "Update data against " << (silent ? "a silent instrument" : "no line ends")
+               << ", on " << address << " (" << runs << " × about " << sweepLines * boundMs / 1000
+               << " s)" << Qt::endl;
     SimulatorOptions options = instrumentAt(address);
-    options.silent = true;
+    options.silent = silent;
+    if (!silent)
+        options.terminator.clear();
     SimulatorThread instrument(options);
     requireListening(instrument, address);
     Widget w;
     connectWindow(w, instrument, address);
 
-    const QList<QByteArray> lines = asLines(sweepCommands());
     Row row;
-    for (int run = 0; run < runs; ++run) {
-        row.measured.values.push_back(elapsedMs([&] { click(w, "pbUpdateData"); }));
-        expectLines(instrument, lines, "Update data");
-        settle();
-    }
+    for (int run = 0; run < runs; ++run)
+        row.measured.values.push_back(timedSweep(w, instrument));
 
-    const double bound = sweepLines * 2 * replyWaitMs;
-    row.what = QStringLiteral("Update data, silent instrument (%1 run%2, no warm-up)")
+    const double bound = sweepLines * boundMs;
+    row.what = QStringLiteral("Update data, %1 (%2 run%3, no warm-up)")
+                   .arg(QLatin1String(silent ? "silent instrument" : "`--terminator none`"))
                    .arg(runs)
                    .arg(QLatin1String(runs == 1 ? "" : "s"));
     row.unit = QStringLiteral("ms");
-    row.floor = QStringLiteral("bound: 38 × 2 × %1 ms = %2 ms").arg(replyWaitMs).arg(bound);
+    row.floor = silent ? QStringLiteral("bound: 38 × 2 × %1 ms = %2 ms").arg(replyWaitMs).arg(bound)
+                       : QStringLiteral("bound: 38 × %1 ms = %2 ms").arg(boundMs).arg(bound);
     // Close to 1 by design: show how close.
     row.ratio = QString::number(row.measured.median() / bound, 'f', 4) + QStringLiteral(" ×");
     row.target = QStringLiteral("never above the bound");
@@ -513,14 +552,15 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription("Measures the dg318 window against the simulator on "
-                                     "127.0.0.40-46:4000 and prints a Markdown table.");
+                                     "127.0.0.40-49:4000 and prints a Markdown table.");
     parser.addHelpOption();
     parser.addOptions({
         {"runs", "Repeat each measurement <n> times, after one warm-up run (default 15).", "n",
          "15"},
         {"silent-runs",
-         "Repeat the silent-instrument sweep, 76 s each, <n> times (default 1, 0 skips it).", "n",
-         "1"},
+         "Repeat the sweeps against a silent instrument (76 s) and one that ends no line "
+         "(38 s) <n> times (default 1, 0 skips them).",
+         "n", "1"},
     });
     parser.process(app);
     bool runsOk = false, silentOk = false;
@@ -531,11 +571,15 @@ int main(int argc, char *argv[])
 
     QList<Row> rows;
     rows << sweepRow("127.0.0.40", 0, runs) << sweepRow("127.0.0.41", 1, runs)
-         << sweepRow("127.0.0.42", 5, runs) << sweepRow("127.0.0.43", 20, runs)
-         << setThenGetRow("127.0.0.44", runs) << connectRow("127.0.0.45", runs)
+         << sweepRow("127.0.0.42", 5, runs) << sweepRow("127.0.0.43", 20, runs);
+    rows << lineEndRow("127.0.0.47", "127.0.0.48", "cr", "\r", runs)
+         << lineEndRow("127.0.0.47", "127.0.0.48", "lf", "\n", runs)
+         << lineEndRow("127.0.0.47", "127.0.0.48", "lfcr", "\n\r", runs);
+    rows << setThenGetRow("127.0.0.44", runs) << connectRow("127.0.0.45", runs)
          << startupRows(runs);
     if (silentRuns > 0)
-        rows << silentRow("127.0.0.46", silentRuns);
+        rows << slowSweepRow("127.0.0.49", false, silentRuns)
+             << slowSweepRow("127.0.0.46", true, silentRuns);
     printTable(rows);
     return 0;
 }

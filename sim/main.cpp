@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         "Simulates a Tarvo Model 318 delay generator on a TCP port. Like the instrument it\n"
         "handles one line at a time and answers in order. The fault modes combine with each\n"
-        "other and with --latency and --echo.");
+        "other and with --latency, --echo and --terminator.");
     parser.addHelpOption();
     parser.addOptions({
         {"address", "Listen on <address>.", "address", "127.0.0.1"},

@@ -69,16 +69,11 @@ qsizetype lineLength(QByteArrayView bytes)
     return at + (pair ? 2 : 1);
 }
 
-// Whether `bytes` hold nothing but line ends: a blank line, or the second half of a line end
-// that came in a later read than the first. Nothing worth a log line.
-bool onlyLineEnds(QByteArrayView bytes)
-{
-    return std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == '\r' || c == '\n'; });
-}
-
+// Blank lines, and the second half of a line end that came in a later read than the first,
+// are not worth a log line.
 void logDiscarded(const QByteArray &bytes)
 {
-    if (!onlyLineEnds(bytes))
+    if (!QByteArrayView(bytes).trimmed().isEmpty())
         qDebug() << "discarded:" << QString::fromUtf8(bytes);
 }
 

@@ -40,6 +40,8 @@ private slots:
     void flood();
     void repliesInOrder_data();
     void repliesInOrder();
+    void lineEnds_data();
+    void lineEnds();
     // Slow: every read-back waits out its reply.
     void lateReplies();
     void silentInstrument();
@@ -374,14 +376,42 @@ void tst_Faults::repliesInOrder()
     checkLogLines();
 }
 
+void tst_Faults::lineEnds_data()
+{
+    QTest::addColumn<QByteArray>("terminator");
+
+    QTest::newRow("CR LF") << QByteArray("\r\n");
+    QTest::newRow("CR") << QByteArray("\r");
+    QTest::newRow("LF") << QByteArray("\n");
+    QTest::newRow("LF CR") << QByteArray("\n\r");
+    QTest::newRow("none") << QByteArray(); // every reply taken when the instrument pauses
+}
+
+// However the instrument ends its lines, every read-back shows its value.
+void tst_Faults::lineEnds()
+{
+    QFETCH(QByteArray, terminator);
+
+    SimulatorOptions options = instrumentAt("127.0.0.82");
+    options.terminator = terminator;
+    SimulatorThread instrument(options);
+    Widget w;
+    exercise(w, "127.0.0.82", Values::True);
+    QCOMPARE(shownValues(w), afterSettings());
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")), QStringList());
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("discarded:")), QStringList());
+}
+
 void tst_Faults::lateReplies()
 {
     SimulatorOptions options = instrumentAt("127.0.0.77");
-    options.lateMs = 1200; // past the reply wait, within the wait for a late reply
+    options.lateMs = 1300; // past the reply wait, within the wait for a late reply
     auto instrument = std::make_unique<SimulatorThread>(options);
     Widget w;
-    exercise(w, "127.0.0.77", Values::Unchanged);
-    QCOMPARE(LogCapture::lines().filter(QStringLiteral("discarded:")).size(), 1 + 5 + 38);
+    exercise(w, "127.0.0.77", Values::True);
+    QCOMPARE(shownValues(w), afterSettings());
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")), QStringList());
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("discarded:")), QStringList());
     recover(w, instrument, "127.0.0.77");
 }
 

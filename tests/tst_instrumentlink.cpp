@@ -444,8 +444,11 @@ void tst_InstrumentLink::repliesReachTheirOwnControl_data()
     QTest::newRow("reply ended by CR") << ending << getWidth << "wChannel5/sbWidth" << QVariant(10)
                                        << "200" << QStringList{R"(answer: "T5,200\r")"};
     ending.terminator = "\n";
-    QTest::newRow("reply ended by LF") << ending << getWidth << "wChannel5/sbWidth" << QVariant(10)
-                                       << "200" << QStringList{R"(answer: "T5,200\n")"};
+    ending.replies.insert("WIDTH? T5", "\nT5,300");
+    QTest::newRow("reply ended by LF, blank line first")
+        << ending << getWidth << "wChannel5/sbWidth" << QVariant(10) << "300"
+        << QStringList{R"(answer: "T5,300\n")"};
+    ending.replies.clear();
     ending.terminator = "\n\r";
     QTest::newRow("reply ended by LF CR")
         << ending << getWidth << "wChannel5/sbWidth" << QVariant(10) << "200"

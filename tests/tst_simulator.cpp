@@ -321,6 +321,26 @@ void tst_Simulator::answersWithFaults_data()
         << echo << QByteArray("FOO\r\n") << QByteArray("FOO\r\n");
     QTest::newRow("silent still echoes") << echoSilent << QByteArray("*IDN?\r\nFREQ F1,5\r\n")
                                          << QByteArray("*IDN?\r\nFREQ F1,5\r\n");
+
+    const QByteArray identity = identityLine.chopped(2);
+    SimulatorOptions endCr = echoAnswerOk;
+    endCr.terminator = "\r";
+    SimulatorOptions endLf;
+    endLf.terminator = "\n";
+    SimulatorOptions endLfCr;
+    endLfCr.terminator = "\n\r";
+    endLfCr.replies.insert("FREQ? F2", "F2,abc");
+    SimulatorOptions endNone = answerOk;
+    endNone.terminator = "";
+    QTest::newRow("terminator CR ends answers, echoes keep theirs")
+        << endCr << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n")
+        << QByteArray("FREQ F1,5\r\nOK\rFREQ? F1\r\nF1,5\r");
+    QTest::newRow("terminator LF ends the identity and replies")
+        << endLf << QByteArray("*IDN?\r\nAMPL? T2\r\n") << identity + "\nT2,5\n";
+    QTest::newRow("terminator LF CR ends canned replies")
+        << endLfCr << QByteArray("FREQ? F2\r\nFREQ? F1\r\n") << QByteArray("F2,abc\n\rF1,1000\n\r");
+    QTest::newRow("no terminator")
+        << endNone << QByteArray("*IDN?\r\nFREQ F1,5\r\nFREQ? F1\r\n") << identity + "OKF1,5";
 }
 
 void tst_Simulator::answersWithFaults()
@@ -345,20 +365,25 @@ void tst_Simulator::answersWithFaults()
 void tst_Simulator::split_data()
 {
     QTest::addColumn<int>("splitBytes");
+    QTest::addColumn<int>("gapMs");
     QTest::addColumn<int>("latencyMs");
 
-    QTest::newRow("4 bytes") << 4 << 0;
-    QTest::newRow("7 bytes") << 7 << 0;
-    QTest::newRow("16 bytes after latency") << 16 << 100;
+    QTest::newRow("4 bytes") << 4 << 20 << 0;
+    QTest::newRow("7 bytes") << 7 << 20 << 0;
+    QTest::newRow("16 bytes after latency") << 16 << 20 << 100;
+    QTest::newRow("1 byte, 10 ms apart") << 1 << 10 << 0;
+    QTest::newRow("7 bytes, 30 ms apart") << 7 << 30 << 0;
 }
 
 void tst_Simulator::split()
 {
     QFETCH(int, splitBytes);
+    QFETCH(int, gapMs);
     QFETCH(int, latencyMs);
 
     SimulatorOptions options = optionsOn("127.0.0.24");
     options.splitBytes = splitBytes;
+    options.splitGapMs = gapMs;
     options.latencyMs = latencyMs;
     SimulatorThread simulator(options);
     QVERIFY(simulator.isListening());
@@ -381,7 +406,7 @@ void tst_Simulator::split()
     for (qsizetype i = 0; i + 1 < reads.size(); ++i)
         QCOMPARE(reads[i].size() % splitBytes, 0);
     const int pieces = (identityLine.size() + splitBytes - 1) / splitBytes;
-    QVERIFY(clock.elapsed() >= latencyMs + (pieces - 1) * 20);
+    QVERIFY(clock.elapsed() >= latencyMs + (pieces - 1) * gapMs);
 }
 
 void tst_Simulator::dropAfter_data()

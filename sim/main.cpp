@@ -64,13 +64,14 @@ int main(int argc, char *argv[])
          "0"},
         {"echo", "Write every line back, as received, before answering it."},
         {"terminator",
-         "End every line written (replies, answers to set lines, the identity) with <end>: crlf, "
-         "lf, cr, lfcr or none. Echoes keep their own.",
+         "End every line written (replies, answers to set lines, the identity) with <end>: crlf "
+         "(default), lf, cr, lfcr or none. Echoes keep their own.",
          "end", "crlf"},
         {"verbose", "Log every line received and sent."},
         {"answer-sets", "Answer every set line with <text>.", "text"},
         {"split", "Write every reply in pieces of <n> bytes, 20 ms apart.", "n"},
-        {"split-gap", "With --split, write the pieces <ms> milliseconds apart.", "ms", "20"},
+        {"split-gap", "With --split, write the pieces <ms> milliseconds apart (default 20).", "ms",
+         "20"},
         {"late", "Answer queries only after <ms> more milliseconds.", "ms"},
         {"mute", "Never answer lines that begin with <prefix> (repeatable).", "prefix"},
         {"silent", "Read everything, answer nothing."},

@@ -523,7 +523,7 @@ Row slowSweepRow(const char *address, bool silent, int runs)
     const double over = row.measured.max() - bound;
     row.holds = yesNo(over <= 0)
         + QStringLiteral(" (max %1%2)")
-              .arg(QLatin1String(over >= 0 ? "+" : "−"))
+              .arg(over >= 0 ? QStringLiteral("+") : QStringLiteral("−"))
               .arg(number(std::abs(over), row.unit));
     return row;
 }

@@ -41,8 +41,7 @@ bool FirstPaint::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Paint && !std::exchange(painted, true)) {
         // The window paints itself before its children: report once all of
         // them are done and the picture has been flushed.
-        QMetaObject::invokeMethod(
-            this, [this] { report(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &FirstPaint::report, Qt::QueuedConnection);
     }
     return QObject::eventFilter(watched, event);
 }

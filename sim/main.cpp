@@ -126,7 +126,8 @@ int main(int argc, char *argv[])
         options.fuzzSeed = quint32(number(parser, "fuzz", 0, UINT_MAX));
     if (parser.isSet("flood"))
         options.floodBytes = number(parser, "flood", 1, LLONG_MAX);
-    for (const QString &canned : parser.values("reply")) {
+    const QStringList replies = parser.values("reply");
+    for (const QString &canned : replies) {
         const qsizetype separator = canned.indexOf('=');
         if (separator <= 0)
             failOption("reply", canned);

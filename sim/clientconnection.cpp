@@ -9,7 +9,11 @@
 #include <QTcpSocket>
 
 #include <algorithm>
+#include <chrono>
 #include <iterator>
+
+using std::chrono::ceil;
+using std::chrono::milliseconds;
 
 namespace {
 
@@ -150,9 +154,9 @@ void ClientConnection::writePending()
 {
     while (!m_pending.isEmpty() && m_socket->state() == QAbstractSocket::ConnectedState) {
         PendingReply &reply = m_pending.head();
-        const qint64 waitMs = reply.due.remainingTime();
-        if (waitMs > 0) {
-            m_timer.start(int(waitMs));
+        if (!reply.due.hasExpired()) {
+            // Rounded up: a reply never leaves before it is due.
+            m_timer.start(ceil<milliseconds>(reply.due.remainingTimeAsDuration()));
             return;
         }
 

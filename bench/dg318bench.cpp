@@ -97,6 +97,17 @@ QString yesNo(bool holds)
     return holds ? QStringLiteral("yes") : QStringLiteral("**no**");
 }
 
+// A row in milliseconds whose median must stay within `limit` times that of `reference`,
+// named in `target` ("≤ 2 × floor").
+void compareMs(Row &row, const Stats &reference, double limit, const QString &target)
+{
+    row.unit = QStringLiteral("ms");
+    row.floor = number(reference.median(), row.unit);
+    row.ratio = ratio(row.measured.median() / reference.median());
+    row.target = target;
+    row.holds = yesNo(row.measured.median() <= limit * reference.median());
+}
+
 double elapsedMs(const std::function<void()> &action)
 {
     QElapsedTimer timer;
@@ -250,13 +261,9 @@ Row sweepRow(const char *address, int latencyMs, int runs)
         },
         floorStats);
 
-    row.unit = QStringLiteral("ms");
-    row.floor = number(floorStats.median(), row.unit);
-    row.ratio = ratio(row.measured.median() / floorStats.median());
+    compareMs(row, floorStats, 1.5, QStringLiteral("≤ 1.5 × floor"));
     if (latencyMs == 0) {
         row.what = QStringLiteral("Update data, 38 read-backs, no latency, vs floor client");
-        row.target = QStringLiteral("≤ 1.5 × floor");
-        row.holds = yesNo(row.measured.median() <= 1.5 * floorStats.median());
     } else {
         const double nominal = double(sweepLines * latencyMs);
         const double deviation = (row.measured.median() / nominal - 1) * 100;
@@ -299,11 +306,7 @@ Row lineEndRow(const char *address, const char *usualAddress, const char *name,
         runs, [&] { return timedSweep(w, instrument); }, row.measured,
         [&] { return timedSweep(usualWindow, usual); }, usualStats);
     row.what = QStringLiteral("Update data, `--terminator %1`, vs `crlf`").arg(name);
-    row.unit = QStringLiteral("ms");
-    row.floor = number(usualStats.median(), row.unit);
-    row.ratio = ratio(row.measured.median() / usualStats.median());
-    row.target = QStringLiteral("≤ 1.25 × `crlf`");
-    row.holds = yesNo(row.measured.median() <= 1.25 * usualStats.median());
+    compareMs(row, usualStats, 1.25, QStringLiteral("≤ 1.25 × `crlf`"));
     return row;
 }
 
@@ -338,11 +341,7 @@ Row setThenGetRow(const char *address, int runs)
         getAlone);
 
     row.what = QStringLiteral("Set then Get (width of T3) vs Get alone");
-    row.unit = QStringLiteral("ms");
-    row.floor = number(getAlone.median(), row.unit);
-    row.ratio = ratio(row.measured.median() / getAlone.median());
-    row.target = QStringLiteral("≤ 1.5 × Get alone");
-    row.holds = yesNo(row.measured.median() <= 1.5 * getAlone.median());
+    compareMs(row, getAlone, 1.5, QStringLiteral("≤ 1.5 × Get alone"));
     return row;
 }
 
@@ -385,11 +384,7 @@ Row connectRow(const char *address, int runs)
 
     row.what = QStringLiteral(
         "Connect (connection, `*IDN?`, controls enabled) vs floor client's connect + `*IDN?`");
-    row.unit = QStringLiteral("ms");
-    row.floor = number(floorStats.median(), row.unit);
-    row.ratio = ratio(row.measured.median() / floorStats.median());
-    row.target = QStringLiteral("≤ 2 × floor");
-    row.holds = yesNo(row.measured.median() <= 2 * floorStats.median());
+    compareMs(row, floorStats, 2, QStringLiteral("≤ 2 × floor"));
     return row;
 }
 

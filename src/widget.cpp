@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <limits>
 #include <optional>
 #include <utility>
 
@@ -172,12 +173,49 @@ std::optional<QString> replyValue(const QString &reply)
     return pieces.at(1);
 }
 
+// The 32-bit whole number that a decimal number stands for, in any of the forms instruments
+// write: "1000", "+1000", "1000.000", "+1.000000E+03", "1e3", white space around it allowed.
+// Worked out from the digits, not through a double, so that no fraction is rounded away. A
+// fraction, a value beyond 32 bits, and whatever is no decimal number (inf, nan, hexadecimal)
+// stand for none: such a reply leaves the control as it was.
+std::optional<int> wholeNumber(const QString &text)
+{
+    static const QRegularExpression decimal(
+        QStringLiteral("^([+-]?)([0-9]*)(?:\\.([0-9]*))?(?:[eE]([+-]?[0-9]+))?$"));
+    const QRegularExpressionMatch match = decimal.match(text.trimmed());
+    if (!match.hasMatch() || (match.capturedLength(2) == 0 && match.capturedLength(3) == 0))
+        return std::nullopt;
+    const QString allDigits = match.captured(2) + match.captured(3);
+    QStringView digits = allDigits;
+    const auto isZero = [](QChar c) { return c == QLatin1Char('0'); };
+    digits = digits.sliced(std::find_if_not(digits.begin(), digits.end(), isZero) - digits.begin());
+    if (digits.isEmpty())
+        return 0;
+    bool exponentFits = true;
+    const int written = match.capturedLength(4) > 0 ? match.captured(4).toInt(&exponentFits) : 0;
+    if (!exponentFits)
+        return std::nullopt; // far beyond 32 bits, or far below 1
+    qint64 exponent = qint64(written) - match.capturedLength(3);
+    while (exponent < 0 && digits.endsWith(QLatin1Char('0'))) {
+        digits.chop(1);
+        ++exponent;
+    }
+    // Ten digits at the most: 2147483648 is the largest magnitude that fits.
+    if (exponent < 0 || digits.size() + exponent > 10)
+        return std::nullopt;
+    qint64 magnitude = digits.toLongLong();
+    for (; exponent > 0; --exponent)
+        magnitude *= 10;
+    const qint64 value = match.capturedView(1) == QLatin1String("-") ? -magnitude : magnitude;
+    if (value < std::numeric_limits<int>::min() || value > std::numeric_limits<int>::max())
+        return std::nullopt;
+    return int(value);
+}
+
 std::optional<int> replyInteger(const QString &reply)
 {
     const std::optional<QString> value = replyValue(reply);
-    bool ok = false;
-    const int number = value ? value->trimmed().toInt(&ok, 10) : 0;
-    return ok ? std::optional<int>(number) : std::nullopt;
+    return value ? wholeNumber(*value) : std::nullopt;
 }
 
 std::optional<double> replyNumber(const QString &reply)

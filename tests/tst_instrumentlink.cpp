@@ -191,10 +191,10 @@ void tst_InstrumentLink::readBacks_data()
     QTest::newRow("frequency without comma ignored")
         << "wFrequency1/pbGet" << QByteArray("FREQ? F1") << QByteArray("2500")
         << "wFrequency1/sbFrequency"
-        << "1000";
+        << "4321";
     QTest::newRow("three pieces ignored") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
                                           << QByteArray("F1,2500,5") << "wFrequency1/sbFrequency"
-                                          << "1000";
+                                          << "4321";
     QTest::newRow("empty pieces dropped") << "wFrequency1/pbGet" << QByteArray("FREQ? F1")
                                           << QByteArray(",F1,,2500") << "wFrequency1/sbFrequency"
                                           << "2500";
@@ -204,18 +204,48 @@ void tst_InstrumentLink::readBacks_data()
     QTest::newRow("frequency not a number leaves the box")
         << "wFrequency2/pbGet" << QByteArray("FREQ? F2") << QByteArray("F2,abc")
         << "wFrequency2/sbFrequency"
-        << "1000";
+        << "4321";
     QTest::newRow("width") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
                            << QByteArray("T3,350") << "wChannel3/sbWidth"
                            << "350";
     QTest::newRow("width not a number leaves the box")
         << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3") << QByteArray("T3,abc")
         << "wChannel3/sbWidth"
-        << "200";
+        << "4321";
     QTest::newRow("width beyond 32 bits leaves the box")
         << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3") << QByteArray("T3,4294967296")
         << "wChannel3/sbWidth"
-        << "200";
+        << "4321";
+    // Whole numbers in the forms instruments write them, and forms that are no whole number.
+    const auto width = [](const char *reply, const char *shown) {
+        QTest::addRow("width %s", reply) << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
+                                         << QByteArray(reply) << "wChannel3/sbWidth" << shown;
+    };
+    width("T3,345.000", "345");
+    width("T3,+3.450000E+02", "345");
+    width("T3,1e3", "1000");
+    width("T3, 35000E-2 ", "350");
+    width("T3,-1.0E+01", "10");
+    width("T3,345.5", "4321");
+    width("T3,3.455E+02", "4321");
+    width("T3,4.294967296E+09", "4321");
+    width("T3,1e99999999999", "4321");
+    width("T3,inf", "4321");
+    width("T3,nan", "4321");
+    width("T3,0x1F", "4321");
+    width("T3,1.2.3", "4321");
+    QTest::newRow("frequency in exponent form")
+        << "wFrequency1/pbGet" << QByteArray("FREQ? F1") << QByteArray("F1,+1.000000E+03")
+        << "wFrequency1/sbFrequency"
+        << "1000";
+    QTest::newRow("frequency with a decimal point")
+        << "wFrequency2/pbGet" << QByteArray("FREQ? F2") << QByteArray("F2,2500.0")
+        << "wFrequency2/sbFrequency"
+        << "2500";
+    QTest::newRow("frequency fraction leaves the box")
+        << "wFrequency2/pbGet" << QByteArray("FREQ? F2") << QByteArray("F2,2500.0001")
+        << "wFrequency2/sbFrequency"
+        << "4321";
     QTest::newRow("width below range clamped") << "wChannel3/pbGetWidth" << QByteArray("WIDTH? T3")
                                                << QByteArray("T3,-5") << "wChannel3/sbWidth"
                                                << "10";
@@ -290,6 +320,10 @@ void tst_InstrumentLink::readBacks()
     pressConnect(w, "127.0.0.5");
     instrument.clearLines();
     LogCapture::clear();
+    // An integer box holds a value of the test's own, so that a reply which must leave it
+    // unchanged is told apart from one read as the box's default.
+    if (auto *box = qobject_cast<QSpinBox *>(find(w, control)))
+        box->setValue(4321);
 
     find<QPushButton>(w, button)->click();
     QCOMPARE(instrument.lines(), QList<QByteArray>{query + "\r\n"});

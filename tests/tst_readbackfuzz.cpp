@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -113,14 +114,17 @@ std::optional<QString> shownAfter(const QString &line, Kind kind)
     }
     case Kind::Frequency:
     case Kind::Width: {
-        const int number = value.toInt(&ok, 10);
-        if (!ok)
+        // Any decimal form of a whole number within 32 bits; no fuzz value is a fraction that
+        // a double would round to a whole one.
+        const double number = value.toDouble(&ok);
+        if (!ok || number != std::trunc(number) || number < std::numeric_limits<int>::min()
+            || number > std::numeric_limits<int>::max())
             return std::nullopt;
         if (kind == Kind::Width) {
-            channel.setWidth(number);
+            channel.setWidth(long(number));
             return shownBy(find(channel, "sbWidth"));
         }
-        frequency.setFrequency(number);
+        frequency.setFrequency(long(number));
         return shownBy(find(frequency, "sbFrequency"));
     }
     case Kind::Amplitude:

@@ -242,10 +242,11 @@ QByteArray ClientConnection::garbage()
 }
 
 // Replies that look almost like real ones: a few comma-separated pieces of source and channel
-// names, numbers at and beyond the 32-bit limits, trigger keywords in any case, empty pieces and
-// stray line ends. Every reply ends in a line end. Where the first piece a client reads names a
-// source or channel, it names the queried one (`target`, e.g. "T3"), but for one reply in
-// strayShare: a client waits out a reply for another one, so those stay rare.
+// names, numbers at and beyond the 32-bit limits and in the forms instruments write them, trigger
+// keywords in any case, empty pieces and stray line ends. Every reply ends in a line end. Where the
+// first piece a client reads names a source or channel, it names the queried one (`target`, e.g.
+// "T3"), but for one reply in strayShare: a client waits out a reply for another one, so those stay
+// rare.
 QByteArray ClientConnection::fuzzReply(const QByteArray &target)
 {
     constexpr int strayShare = 250;
@@ -255,6 +256,7 @@ QByteArray ClientConnection::fuzzReply(const QByteArray &target)
         "1e+06",      "1e999",       "-1e999",      "nan",        "inf",
         "-inf",       "0x10",        " 12 ",        "+5",         "3.3",
         "2.005",      "1e-05",       "1,5",         "",           " ",
+        "+1.0E+03",   "345.000",     "345.5",       "4.29E+09",   "-2.147483648E+09",
     };
     static const char *const names[] = {"F1", "F2", "F3", "T0", "T4", "T8", "T9", "t3"};
     static const char *const words[] = {

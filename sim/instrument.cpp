@@ -59,7 +59,8 @@ bool parseClamped(const QByteArray &text, int lowest, int highest, int *value)
 
 } // namespace
 
-Instrument::Instrument()
+Instrument::Instrument(NumberForm numbers)
+    : m_numbers(numbers)
 {
     m_frequencyHz.fill(1000);
     m_trigger.fill("OFF");
@@ -117,7 +118,7 @@ bool Instrument::query(const QByteArray &command, const QByteArray &target, QByt
         if (source < 0)
             return false;
         name = sourceName(source);
-        value = QByteArray::number(m_frequencyHz[source]);
+        value = written(m_frequencyHz[source], Whole);
     } else {
         const int channel = channelIndex(target);
         if (channel < 0)
@@ -126,16 +127,29 @@ bool Instrument::query(const QByteArray &command, const QByteArray &target, QByt
         if (command == "TRIG")
             value = m_trigger[channel];
         else if (command == "WIDTH")
-            value = QByteArray::number(m_widthNs[channel]);
+            value = written(m_widthNs[channel], Whole);
         else if (command == "AMPL")
-            value = shortest(m_amplitudeMv[channel] / 1000.0);
+            value = written(m_amplitudeMv[channel] / 1000.0, Fraction);
         else if (command == "DELAY")
-            value = shortest(m_delayPs[channel]);
+            value = written(m_delayPs[channel], Fraction);
         else
             return false;
     }
     *reply = name + ',' + value + "\r\n";
     return true;
+}
+
+QByteArray Instrument::written(double value, Quantity quantity) const
+{
+    switch (m_numbers) {
+    case NumberForm::Exponent:
+        return (std::signbit(value) ? "" : "+") + QByteArray::number(value, 'E', 6);
+    case NumberForm::Decimal:
+        return QByteArray::number(value, 'f', 3);
+    case NumberForm::Plain:
+        break;
+    }
+    return quantity == Whole ? QByteArray::number(qint64(value)) : shortest(value);
 }
 
 bool Instrument::set(const QByteArray &command, const QByteArray &target, const QByteArray &value)

@@ -7,6 +7,11 @@
 
 #include <array>
 
+// How the instrument writes the numbers in its replies. Instruments answer in the standard
+// forms of their command languages: plain ("1000", "2.5"), with an exponent ("+1.000000E+03")
+// or with a fixed number of decimals ("1000.000").
+enum class NumberForm { Plain, Exponent, Decimal };
+
 // The state of the delay generator and its line-based command language.
 // Two frequency sources (F1, F2) and nine channels (T0..T8).
 class Instrument
@@ -16,7 +21,7 @@ public:
     static constexpr int channelCount = 9;
     static const QByteArray identity;
 
-    Instrument();
+    explicit Instrument(NumberForm numbers = NumberForm::Plain);
 
     // Handles one line (without its terminator) and returns the reply including "\r\n".
     // Set lines and lines that are not understood return an empty array; *understood
@@ -31,6 +36,10 @@ private:
     bool query(const QByteArray &command, const QByteArray &target, QByteArray *reply) const;
     bool set(const QByteArray &command, const QByteArray &target, const QByteArray &value);
 
+    enum Quantity { Whole, Fraction };
+    QByteArray written(double value, Quantity quantity) const;
+
+    NumberForm m_numbers;
     std::array<int, sourceCount> m_frequencyHz;
     std::array<QByteArray, channelCount> m_trigger;
     std::array<int, channelCount> m_widthNs;

@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         "Simulates a Tarvo Model 318 delay generator on a TCP port. Like the instrument it\n"
         "handles one line at a time and answers in order. The fault modes combine with each\n"
-        "other and with --latency, --echo and --terminator.");
+        "other and with --latency, --echo, --terminator and --numbers.");
     parser.addHelpOption();
     parser.addOptions({
         {"address", "Listen on <address>.", "address", "127.0.0.1"},
@@ -67,6 +67,10 @@ int main(int argc, char *argv[])
          "End every line written (replies, answers to set lines, the identity) with <end>: crlf "
          "(default), lf, cr, lfcr or none. Echoes keep their own.",
          "end", "crlf"},
+        {"numbers",
+         "Write the numbers in replies (frequency, width, amplitude in volts, delay) as <form>: "
+         "plain (default, 1000), exponent (+1.000000E+03) or decimal (1000.000).",
+         "form", "plain"},
         {"verbose", "Log every line received and sent."},
         {"answer-sets", "Answer every set line with <text>.", "text"},
         {"split", "Write every reply in pieces of <n> bytes, 20 ms apart.", "n"},
@@ -107,6 +111,13 @@ int main(int argc, char *argv[])
     if (terminator == terminators.cend())
         failOption("terminator", parser.value("terminator"));
     options.terminator = *terminator;
+    static const QMap<QString, NumberForm> numberForms = {{"plain", NumberForm::Plain},
+                                                          {"exponent", NumberForm::Exponent},
+                                                          {"decimal", NumberForm::Decimal}};
+    const auto numbers = numberForms.constFind(parser.value("numbers"));
+    if (numbers == numberForms.cend())
+        failOption("numbers", parser.value("numbers"));
+    options.numbers = *numbers;
     options.verbose = parser.isSet("verbose");
     if (parser.isSet("answer-sets"))
         options.answerSets = parser.value("answer-sets").toUtf8();

@@ -11,6 +11,7 @@
 Simulator::Simulator(const SimulatorOptions &options, QObject *parent)
     : QObject(parent)
     , m_options(options)
+    , m_instrument(options.numbers)
     , m_server(new QTcpServer(this))
 {
     connect(m_server, &QTcpServer::newConnection, this, &Simulator::acceptConnections);

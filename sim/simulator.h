@@ -24,6 +24,7 @@ struct SimulatorOptions
     // Ends every line the instrument writes (replies, answers to set lines, the identity);
     // echoes keep the line end they came with.
     QByteArray terminator = "\r\n";
+    NumberForm numbers = NumberForm::Plain; // how replies write frequency, width, amplitude, delay
 
     // Fault modes, all off by default.
     std::optional<QByteArray> answerSets; // answer set lines with this text and the terminator

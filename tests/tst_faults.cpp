@@ -379,21 +379,27 @@ void tst_Faults::repliesInOrder()
 void tst_Faults::lineEnds_data()
 {
     QTest::addColumn<QByteArray>("terminator");
+    QTest::addColumn<int>("numbers"); // NumberForm
 
-    QTest::newRow("CR LF") << QByteArray("\r\n");
-    QTest::newRow("CR") << QByteArray("\r");
-    QTest::newRow("LF") << QByteArray("\n");
-    QTest::newRow("LF CR") << QByteArray("\n\r");
-    QTest::newRow("none") << QByteArray(); // every reply taken when the instrument pauses
+    const int plain = int(NumberForm::Plain);
+    QTest::newRow("CR LF") << QByteArray("\r\n") << plain;
+    QTest::newRow("CR") << QByteArray("\r") << plain;
+    QTest::newRow("LF") << QByteArray("\n") << plain;
+    QTest::newRow("LF CR") << QByteArray("\n\r") << plain;
+    QTest::newRow("none") << QByteArray() << plain; // every reply taken when the instrument pauses
+    QTest::newRow("numbers with exponents") << QByteArray("\r\n") << int(NumberForm::Exponent);
+    QTest::newRow("numbers with decimals") << QByteArray("\r\n") << int(NumberForm::Decimal);
 }
 
-// However the instrument ends its lines, every read-back shows its value.
+// However the instrument ends its lines and writes its numbers, every read-back shows its value.
 void tst_Faults::lineEnds()
 {
     QFETCH(QByteArray, terminator);
+    QFETCH(int, numbers);
 
     SimulatorOptions options = instrumentAt("127.0.0.82");
     options.terminator = terminator;
+    options.numbers = NumberForm(numbers);
     SimulatorThread instrument(options);
     Widget w;
     exercise(w, "127.0.0.82", Values::True);

@@ -341,6 +341,20 @@ void tst_Simulator::answersWithFaults_data()
         << endLfCr << QByteArray("FREQ? F2\r\nFREQ? F1\r\n") << QByteArray("F2,abc\n\rF1,1000\n\r");
     QTest::newRow("no terminator")
         << endNone << QByteArray("*IDN?\r\nFREQ F1,5\r\nFREQ? F1\r\n") << identity + "OKF1,5";
+
+    SimulatorOptions exponent;
+    exponent.numbers = NumberForm::Exponent;
+    SimulatorOptions decimal = exponent;
+    decimal.numbers = NumberForm::Decimal;
+    const QByteArray everyQuantity("DELAY T1,-1500.5\r\nFREQ? F1\r\nWIDTH? T0\r\nAMPL? T1\r\n"
+                                   "DELAY? T1\r\nTRIG? T1\r\n");
+    QTest::newRow("numbers with exponents")
+        << exponent << everyQuantity
+        << QByteArray("F1,+1.000000E+03\r\nT0,+5.000000E+02\r\nT1,+5.000000E+00\r\n"
+                      "T1,-1.500500E+03\r\nT1,OFF\r\n");
+    QTest::newRow("numbers with decimals")
+        << decimal << everyQuantity
+        << QByteArray("F1,1000.000\r\nT0,500.000\r\nT1,5.000\r\nT1,-1500.500\r\nT1,OFF\r\n");
 }
 
 void tst_Simulator::answersWithFaults()

@@ -144,12 +144,12 @@ int main(int argc, char *argv[])
 
         done = cycle;
         if (cycle == 1)
-            peakStart = memoryKiB("VmHWM");
+            peakStart = residentKiB(Resident::Peak);
         if (cycle % 100 == 0)
             out << "cycle " << cycle << Qt::endl;
     }
 
-    const qint64 peakEnd = memoryKiB("VmHWM");
+    const qint64 peakEnd = residentKiB(Resident::Peak);
     out << "sockets alive: " << socketsAlive(w) << Qt::endl;
     out << "cycles done: " << done << Qt::endl;
     out << "wrong values: " << wrong << Qt::endl;

@@ -5,18 +5,46 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QSocketNotifier>
 #include <QTextStream>
 
-#include <cerrno>
 #include <climits>
-#include <csignal>
 #include <cstdlib>
-#include <cstring>
-#include <unistd.h>
+
+#ifdef Q_OS_WIN
+#  include <QMetaObject>
+#  include <windows.h>
+#else
+#  include <QSocketNotifier>
+#  include <cerrno>
+#  include <csignal>
+#  include <cstring>
+#  include <unistd.h>
+#endif
 
 namespace {
 
+#ifdef Q_OS_WIN
+// Ctrl-C, Ctrl-Break and the closing of the console (or the session) arrive on a thread of
+// the system's own; the event loop is asked to quit, and main() stops the simulator cleanly.
+BOOL WINAPI onConsoleEvent(DWORD event)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit,
+                              Qt::QueuedConnection);
+    // Windows ends the process as soon as this returns from any of the other events: wait
+    // for main() to end it instead (Windows allows a few seconds).
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
+        Sleep(INFINITE);
+    return TRUE;
+}
+
+bool stopOnRequest(QCoreApplication &)
+{
+    if (SetConsoleCtrlHandler(onConsoleEvent, TRUE))
+        return true;
+    QTextStream(stderr) << "dg318-sim: cannot handle Ctrl-C: error " << GetLastError() << '\n';
+    return false;
+}
+#else
 // SIGINT and SIGTERM only write a byte into this pipe; the event loop reads it and quits.
 int signalPipe[2];
 
@@ -27,6 +55,20 @@ void onSignal(int)
     [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
     errno = savedErrno;
 }
+
+bool stopOnRequest(QCoreApplication &app)
+{
+    if (::pipe(signalPipe) != 0) {
+        QTextStream(stderr) << "dg318-sim: cannot create a pipe: " << strerror(errno) << '\n';
+        return false;
+    }
+    auto *notifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, &app);
+    QObject::connect(notifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    return true;
+}
+#endif
 
 [[noreturn]] void failOption(const QString &name, const QString &value)
 {
@@ -145,14 +187,8 @@ int main(int argc, char *argv[])
         options.replies.insert(canned.left(separator).toUtf8(), canned.mid(separator + 1).toUtf8());
     }
 
-    if (::pipe(signalPipe) != 0) {
-        QTextStream(stderr) << "dg318-sim: cannot create a pipe: " << strerror(errno) << '\n';
+    if (!stopOnRequest(app))
         return 1;
-    }
-    QSocketNotifier signalNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, &QCoreApplication::quit);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
 
     Simulator simulator(options);
     QString errorText;

@@ -69,7 +69,7 @@ void ChannelWidget::setTriggerType(int type)
 
 void ChannelWidget::setWidth(long value)
 {
-    // Clamp before narrowing: long is 64 bits wide on Linux.
+    // Clamp before narrowing: long is 64 bits wide on Linux (32 on Windows).
     QSpinBox *box = ui->sbWidth;
     box->setValue(int(std::clamp<long>(value, box->minimum(), box->maximum())));
 }

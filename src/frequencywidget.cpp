@@ -31,7 +31,7 @@ void FrequencyWidget::setChannelIndex(int index)
 
 void FrequencyWidget::setFrequency(long value)
 {
-    // Clamp before narrowing: long is 64 bits wide on Linux.
+    // Clamp before narrowing: long is 64 bits wide on Linux (32 on Windows).
     QSpinBox *box = ui->sbFrequency;
     box->setValue(int(std::clamp<long>(value, box->minimum(), box->maximum())));
 }

@@ -18,6 +18,7 @@
 #include <QTest>
 
 #include <cmath>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -377,10 +378,13 @@ void tst_ChannelWidget::settersShowValueAndEmitNothing_data()
                                        << "10";
     QTest::newRow("width above range") << "setWidth" << 2000000.0 << "sbWidth"
                                        << "1000000";
-    QTest::newRow("width beyond 32 bits is clamped, not wrapped")
-        << "setWidth" << 4294967496.0 << "sbWidth"
+    // long is 64 bits wide on Linux, 32 on Windows: at either width, values as wide as a long
+    // carries (2^62 or 2^30, exact as a double) are clamped, not wrapped.
+    const double wide = double(std::numeric_limits<long>::max() / 2 + 1);
+    QTest::newRow("width as wide as a long is clamped, not wrapped")
+        << "setWidth" << wide << "sbWidth"
         << "1000000";
-    QTest::newRow("width far below range") << "setWidth" << -4294967096.0 << "sbWidth"
+    QTest::newRow("width far below range") << "setWidth" << -wide << "sbWidth"
                                            << "10";
     QTest::newRow("width in range") << "setWidth" << 4321.0 << "sbWidth"
                                     << "4321";

@@ -309,14 +309,17 @@ void tst_Faults::flood()
     options.floodBytes = qint64(64) * 1024 * 1024;
     auto instrument = std::make_unique<SimulatorThread>(options);
     Widget w;
-    const qint64 residentBefore = memoryKiB("VmRSS");
+    const qint64 residentBefore = residentKiB(Resident::Now);
     exercise(w, "127.0.0.76", Values::True);
-    const qint64 growth = memoryKiB("VmRSS") - residentBefore;
-#ifndef __SANITIZE_ADDRESS__ // AddressSanitizer holds freed memory back on purpose
-    QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
-#endif
+    const qint64 residentAfter = residentKiB(Resident::Now);
     QCOMPARE(LogCapture::lines().filter(QStringLiteral("overflow:")).size(), 1);
     recover(w, instrument, "127.0.0.76");
+    if (residentBefore < 0 || residentAfter < 0)
+        QSKIP("this system tells no resident memory: the growth was not measured");
+#ifndef __SANITIZE_ADDRESS__ // AddressSanitizer holds freed memory back on purpose
+    const qint64 growth = residentAfter - residentBefore;
+    QVERIFY2(growth < 16 * 1024, qPrintable(QStringLiteral("grew by %1 KiB").arg(growth)));
+#endif
 }
 
 void tst_Faults::repliesInOrder_data()

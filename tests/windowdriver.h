@@ -18,6 +18,18 @@
 #include <QSpinBox>
 #include <QTcpSocket>
 
+#ifdef Q_OS_WIN
+#  ifndef NOMINMAX
+#    define NOMINMAX
+#  endif
+#  ifndef WIN32_LEAN_AND_MEAN
+#    define WIN32_LEAN_AND_MEAN
+#  endif
+#  include <windows.h>
+// After windows.h, which it needs.
+#  include <psapi.h>
+#endif
+
 // Drives the real window as a user would: widgets found by object name,
 // buttons clicked, what the controls show read back.
 namespace WindowDriver {
@@ -118,18 +130,28 @@ inline int socketsAlive(Widget &w)
     return int(w.findChildren<QTcpSocket *>().size());
 }
 
-// A memory figure of this process in KiB from /proc/self/status: "VmRSS" now,
-// "VmHWM" at its peak; -1 where there is no such file.
-inline qint64 memoryKiB(const QByteArray &field)
+// The resident memory of this process in KiB, now or at its peak; -1 where the system tells
+// neither. Linux counts it in /proc/self/status, Windows as the working set.
+enum class Resident { Now, Peak };
+inline qint64 residentKiB(Resident which)
 {
+#ifdef Q_OS_WIN
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return -1;
+    return qint64(which == Resident::Now ? counters.WorkingSetSize : counters.PeakWorkingSetSize)
+        / 1024;
+#else
     QFile status(QStringLiteral("/proc/self/status"));
     if (!status.open(QIODevice::ReadOnly))
         return -1;
+    const QByteArray field = which == Resident::Now ? "VmRSS:" : "VmHWM:";
     for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field + ':'))
-            return line.mid(field.size() + 1).trimmed().split(' ').value(0).toLongLong();
+        if (line.startsWith(field))
+            return line.mid(field.size()).trimmed().split(' ').value(0).toLongLong();
     }
     return -1;
+#endif
 }
 
 } // namespace WindowDriver

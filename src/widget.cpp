@@ -8,6 +8,7 @@
 #include <QDeadlineTimer>
 #include <QDebug>
 #include <QHostAddress>
+#include <QIcon>
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
@@ -233,6 +234,12 @@ Widget::Widget(QWidget *parent)
     , ui(new Ui_Widget)
 {
     ui->setupUi(this);
+    // On a screen scaled above 100 %, the photo drawn at twice the size keeps it sharp: QIcon
+    // picks "Tarvo318@2x.png" by itself.
+    if (devicePixelRatio() > 1.0) {
+        const QIcon photo(QStringLiteral(":/image/Tarvo318.png"));
+        ui->lImage->setPixmap(photo.pixmap(ui->lImage->size(), devicePixelRatio()));
+    }
 
     const QString octet = QStringLiteral("(?:[0-1]?[0-9]?[0-9]|2[0-4][0-9]|25[0-5])");
     const QRegularExpression address(QLatin1Char('^') + octet + QLatin1String("\\.") + octet

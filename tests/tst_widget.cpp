@@ -28,6 +28,7 @@ class tst_Widget : public QObject
     Q_OBJECT
 
 private slots:
+    void photoIsEmbedded_data();
     void photoIsEmbedded();
     void formTree();
     void layoutNesting();
@@ -54,9 +55,21 @@ private:
     }
 };
 
+void tst_Widget::photoIsEmbedded_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QSize>("pixels");
+
+    QTest::newRow("100 %") << ":/image/Tarvo318.png" << QSize(300, 187);
+    QTest::newRow("200 %, drawn at twice the size") << ":/image/Tarvo318@2x.png" << QSize(600, 374);
+}
+
 void tst_Widget::photoIsEmbedded()
 {
-    QFile photo(QStringLiteral(":/image/Tarvo318.png"));
+    QFETCH(QString, file);
+    QFETCH(QSize, pixels);
+
+    QFile photo(file);
     QVERIFY(photo.open(QIODevice::ReadOnly));
     const QByteArray png = photo.readAll();
 
@@ -65,8 +78,8 @@ void tst_Widget::photoIsEmbedded()
     QVERIFY(png.startsWith("\x89PNG\r\n\x1a\n"));
     QCOMPARE(png.mid(12, 4), QByteArray("IHDR"));
     const auto *header = reinterpret_cast<const uchar *>(png.constData()) + 16;
-    QCOMPARE(qFromBigEndian<quint32>(header), 300u);
-    QCOMPARE(qFromBigEndian<quint32>(header + 4), 187u);
+    QCOMPARE(qFromBigEndian<quint32>(header), quint32(pixels.width()));
+    QCOMPARE(qFromBigEndian<quint32>(header + 4), quint32(pixels.height()));
     QCOMPARE(int(header[8]), 8);
     QCOMPARE(int(header[9]), 6);
     QCOMPARE(int(header[12]), 0);
@@ -175,7 +188,8 @@ void tst_Widget::sizes()
     QCOMPARE(photo->minimumSize(), QSize(300, 187));
     QCOMPARE(photo->maximumSize(), QSize(300, 187));
     QVERIFY(photo->hasScaledContents());
-    QCOMPARE(photo->pixmap().size(), QSize(300, 187));
+    // Every pixel of the screen drawn, none scaled up: CTest runs this at 100 % and 200 %.
+    QCOMPARE(photo->pixmap().size(), QSize(300, 187) * photo->devicePixelRatio());
 
     w.show();
     QVERIFY(QTest::qWaitForWindowExposed(&w));

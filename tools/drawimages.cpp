@@ -1,12 +1,16 @@
 // SPDX-FileCopyrightText: The dg318 developers
 // SPDX-License-Identifier: BSD-3-Clause
 
-// Draws the front-panel picture of the Model 318 shown in the application
-// and the application icon in the usual hicolor sizes.
+// Draws the front-panel picture of the Model 318 shown in the application, also
+// at twice the size for screens scaled to 200 %, and the application icon in
+// the usual hicolor sizes and as a Windows icon file.
 //
-// Usage: drawimages <photo.png> <hicolor-directory>
+// Usage: drawimages <photo.png> <icons-directory>
 
+#include <QBuffer>
+#include <QDataStream>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QFont>
 #include <QGuiApplication>
@@ -286,13 +290,17 @@ void drawPowerButton(QPainter &painter, QPointF center)
     painter.drawEllipse(center, 2.2, 2.2);
 }
 
-QImage drawPhoto()
+// The photo at 300 x 187, or drawn anew at `scale` times the pixels for screens scaled above
+// 100 %: the same drawing, in the same coordinates.
+QImage drawPhoto(int scale)
 {
-    QImage image(300, 187, QImage::Format_ARGB32);
+    const QRect area(0, 0, 300, 187);
+    QImage image(area.size() * scale, QImage::Format_ARGB32);
+    image.setDevicePixelRatio(scale);
     QPainter painter(&image);
     painter.setRenderHints(QPainter::Antialiasing | QPainter::TextAntialiasing);
 
-    drawBackdrop(painter, image.rect());
+    drawBackdrop(painter, area);
 
     const QRectF unit(4, 12, 292, 162);
     drawSoftShadow(painter, unit.translated(0, 3), 2, 5, 90);
@@ -375,11 +383,10 @@ QImage drawPhoto()
     painter.fillRect(unit, light);
 
     // Slight lens vignette.
-    QRadialGradient vignette(QPointF(image.width() / 2.0, image.height() / 2.0),
-                             image.width() * 0.62);
+    QRadialGradient vignette(QPointF(area.width() / 2.0, area.height() / 2.0), area.width() * 0.62);
     vignette.setColorAt(0.7, QColor(0, 0, 0, 0));
     vignette.setColorAt(1.0, QColor(0, 0, 0, 55));
-    painter.fillRect(image.rect(), vignette);
+    painter.fillRect(area, vignette);
 
     return image;
 }
@@ -504,6 +511,65 @@ bool save(const QImage &image, const QString &path)
     return false;
 }
 
+// A Windows icon file with the icon at each size: 32-bit bitmaps with their transparency mask,
+// and the largest as PNG (a bitmap that size would be 256 KiB; Windows reads PNG there).
+QByteArray windowsIcon(const QList<QImage> &images)
+{
+    QByteArray directory;
+    QByteArray data;
+    QDataStream entries(&directory, QIODevice::WriteOnly);
+    entries.setByteOrder(QDataStream::LittleEndian);
+    entries << quint16(0) << quint16(1) << quint16(images.size()); // reserved, icon, count
+    for (const QImage &icon : images) {
+        const QImage image = icon.convertToFormat(QImage::Format_ARGB32);
+        QByteArray bytes;
+        if (image.width() >= 256) {
+            QBuffer buffer(&bytes);
+            buffer.open(QIODevice::WriteOnly);
+            image.save(&buffer, "PNG");
+        } else {
+            // A bitmap info header for twice the height (the colours, then the mask), the
+            // colours bottom-up in BGRA, then a 1-bit mask with rows padded to 32 bits.
+            QDataStream bitmap(&bytes, QIODevice::WriteOnly);
+            bitmap.setByteOrder(QDataStream::LittleEndian);
+            const int maskRow = (image.width() + 31) / 32 * 4;
+            bitmap << quint32(40) << qint32(image.width()) << qint32(image.height() * 2)
+                   << quint16(1) << quint16(32) << quint32(0)
+                   << quint32(image.width() * image.height() * 4 + maskRow * image.height())
+                   << qint32(0) << qint32(0) << quint32(0) << quint32(0);
+            for (int y = image.height() - 1; y >= 0; --y) {
+                const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+                for (int x = 0; x < image.width(); ++x)
+                    bitmap << quint8(qBlue(row[x])) << quint8(qGreen(row[x]))
+                           << quint8(qRed(row[x])) << quint8(qAlpha(row[x]));
+            }
+            for (int y = image.height() - 1; y >= 0; --y) {
+                QByteArray mask(maskRow, 0);
+                const auto *row = reinterpret_cast<const QRgb *>(image.constScanLine(y));
+                for (int x = 0; x < image.width(); ++x) {
+                    if (qAlpha(row[x]) == 0)
+                        mask[x / 8] = char(mask[x / 8] | (0x80 >> (x % 8)));
+                }
+                bitmap.writeRawData(mask.constData(), int(mask.size()));
+            }
+        }
+        const quint8 side = quint8(image.width() >= 256 ? 0 : image.width()); // 0 is 256
+        entries << side << side << quint8(0) << quint8(0) << quint16(1) << quint16(32)
+                << quint32(bytes.size()) << quint32(6 + 16 * images.size() + data.size());
+        data += bytes;
+    }
+    return directory + data;
+}
+
+bool saveFile(const QByteArray &bytes, const QString &path)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size())
+        return true;
+    QTextStream(stderr) << "cannot write " << path << '\n';
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -511,16 +577,28 @@ int main(int argc, char *argv[])
     QGuiApplication application(argc, argv);
     const QStringList arguments = application.arguments();
     if (arguments.size() != 3) {
-        QTextStream(stderr) << "usage: drawimages <photo.png> <hicolor-directory>\n";
+        QTextStream(stderr) << "usage: drawimages <photo.png> <icons-directory>\n";
         return 2;
     }
 
-    bool ok = save(drawPhoto(), arguments.at(1));
-    const QDir hicolor(arguments.at(2));
+    // Qt picks "name@2x.png" beside "name.png" by itself on a screen scaled to 200 %.
+    const QString photo = arguments.at(1);
+    QString photo2x = photo;
+    photo2x.insert(photo.lastIndexOf(QLatin1Char('.')), QLatin1String("@2x"));
+    bool ok = save(drawPhoto(1), photo);
+    ok = save(drawPhoto(2), photo2x) && ok;
+
+    const QDir icons(arguments.at(2));
+    QList<QImage> windowsSizes;
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+        const QImage icon = drawIcon(size);
         const QString path =
-            hicolor.filePath(QStringLiteral("%1x%1/apps/%2.png").arg(size).arg(iconName));
-        ok = save(drawIcon(size), path) && ok;
+            icons.filePath(QStringLiteral("hicolor/%1x%1/apps/%2.png").arg(size).arg(iconName));
+        ok = save(icon, path) && ok;
+        if (size != 22 && size != 128) // the sizes Windows shows icons at, up to 400 %
+            windowsSizes.append(icon);
     }
+    ok =
+        saveFile(windowsIcon(windowsSizes), icons.filePath(iconName + QLatin1String(".ico"))) && ok;
     return ok ? 0 : 1;
 }

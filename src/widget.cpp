@@ -57,6 +57,34 @@ QHostAddress instrumentAddress(const QString &text)
     return QHostAddress(address);
 }
 
+// Qt's blocking socket waits may return before their time on Windows. Each of these runs the
+// wait again until what it waits for has happened or its own deadline has passed.
+bool connectedWithin(QTcpSocket *link, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while ((link->state() == QAbstractSocket::HostLookupState
+            || link->state() == QAbstractSocket::ConnectingState)
+           && !deadline.hasExpired())
+        link->waitForConnected(int(deadline.remainingTime()));
+    return link->state() == QAbstractSocket::ConnectedState;
+}
+
+bool disconnectedWithin(QTcpSocket *link, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (link->state() != QAbstractSocket::UnconnectedState && !deadline.hasExpired())
+        link->waitForDisconnected(int(deadline.remainingTime()));
+    return link->state() == QAbstractSocket::UnconnectedState;
+}
+
+void writtenWithin(QTcpSocket *link, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (link->bytesToWrite() > 0 && link->state() == QAbstractSocket::ConnectedState
+           && !deadline.hasExpired())
+        link->waitForBytesWritten(int(deadline.remainingTime()));
+}
+
 // Where the first line in `bytes` ends: its length with its line end, which is LF, CR, or CR LF
 // or LF CR taken as one; -1 while no line end has come. Instruments and the serial bridges in
 // front of them end their lines in all these ways.
@@ -315,9 +343,7 @@ void Widget::on_pbConnect_clicked()
 
     socket->connectToHost(instrumentAddress(ui->leTcpIpAdress->text()), instrumentPort,
                           QIODevice::ReadWrite);
-    socket->waitForConnected(waitMs);
-
-    if (socket->state() == QAbstractSocket::ConnectedState) {
+    if (connectedWithin(socket, waitMs)) {
         // Nagle + delayed ACK hold a second small line ~40 ms; Qt 6.4 loses it if set earlier.
         socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         qDebug() << "Connected";
@@ -339,7 +365,7 @@ void Widget::connectionLost()
     qDebug() << "disconnect";
     QTcpSocket *lost = socket;
     lost->disconnectFromHost();
-    if (lost->state() == QAbstractSocket::UnconnectedState || lost->waitForDisconnected(waitMs)) {
+    if (disconnectedWithin(lost, waitMs)) {
         qDebug("Disconnected!");
         lost->disconnect();
         lost->deleteLater();
@@ -375,8 +401,7 @@ void Widget::closeEvent(QCloseEvent *event)
     if (socket) {
         socket->disconnect();
         socket->disconnectFromHost();
-        if (socket->state() == QAbstractSocket::UnconnectedState
-            || socket->waitForDisconnected(waitMs)) {
+        if (disconnectedWithin(socket, waitMs)) {
             qDebug("Disconnected!");
             socket->deleteLater();
             socket = nullptr;
@@ -446,7 +471,7 @@ QString Widget::query(const QString &command, bool waitForReply)
     // Hands the line to the system at once; the wait below then has nothing
     // left to do unless the system could not take it all.
     link->flush();
-    link->waitForBytesWritten(waitMs);
+    writtenWithin(link, waitMs);
     sentSinceReply.append(bytes);
     if (sentSinceReply.size() > rememberedLines)
         sentSinceReply.removeFirst();

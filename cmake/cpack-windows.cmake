@@ -1,0 +1,7 @@
+# SPDX-FileCopyrightText: The dg318 developers
+# SPDX-License-Identifier: BSD-3-Clause
+
+# Read by CPack for each package it makes on Windows: the installer's name says what it is.
+if(CPACK_GENERATOR STREQUAL "NSIS")
+    set(CPACK_PACKAGE_FILE_NAME "${CPACK_PACKAGE_FILE_NAME}-setup")
+endif()

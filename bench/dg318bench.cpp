@@ -34,6 +34,8 @@ constexpr quint16 instrumentPort = 4000;
 // The window waits this long for a reply, and once more for a reply that comes late.
 constexpr int replyWaitMs = 1000;
 constexpr int sweepLines = 38;
+// Windows calls a window that has not taken input for this long hung.
+constexpr int hungAfterMs = 5000;
 
 QTextStream &progress()
 {
@@ -218,12 +220,12 @@ void connectWindow(Widget &w, SimulatorThread &instrument, const char *address)
     settle();
 }
 
-// One Update data, timed, checked to have sent the 38 queries.
-double timedSweep(Widget &w, SimulatorThread &instrument)
+// One Update data, timed, checked to have sent the 38 queries (or the first `sent` of them).
+double timedSweep(Widget &w, SimulatorThread &instrument, qsizetype sent = sweepLines)
 {
     static const QList<QByteArray> lines = asLines(sweepCommands());
     const double ms = elapsedMs([&] { click(w, "pbUpdateData"); });
-    expectLines(instrument, lines, "Update data");
+    expectLines(instrument, lines.first(sent), "Update data");
     settle();
     return ms;
 }
@@ -483,13 +485,14 @@ QList<Row> startupRows(int runs)
 }
 
 // Update data against an instrument that makes every read-back wait: one that is silent
-// (both waits, 2 s), or one that ends no line (the reply wait and the pause after the text,
-// 1.2 s at most).
+// (both waits, 2 s, for the two read-backs after which the sweep stops), or one that ends no
+// line (the reply wait and the pause after the text, 1.2 s at most, for all 38).
 Row slowSweepRow(const char *address, bool silent, int runs)
 {
-    const int boundMs = silent ? 2 * replyWaitMs : replyWaitMs + 200;
+    const int readBackMs = silent ? 2 * replyWaitMs : replyWaitMs + 200;
+    const int readBacks = silent ? 2 : sweepLines;
     progress() << "Update data against " << (silent ? "a silent instrument" : "no line ends")
-               << ", on " << address << " (" << runs << " × about " << sweepLines * boundMs / 1000
+               << ", on " << address << " (" << runs << " × about " << readBacks * readBackMs / 1000
                << " s)" << Qt::endl;
     SimulatorOptions options = instrumentAt(address);
     options.silent = silent;
@@ -502,20 +505,24 @@ Row slowSweepRow(const char *address, bool silent, int runs)
 
     Row row;
     for (int run = 0; run < runs; ++run)
-        row.measured.values.push_back(timedSweep(w, instrument));
+        row.measured.values.push_back(timedSweep(w, instrument, readBacks));
 
-    const double bound = sweepLines * boundMs;
+    const double bound = readBacks * readBackMs;
     row.what = QStringLiteral("Update data, %1 (%2 run%3, no warm-up)")
                    .arg(QLatin1String(silent ? "silent instrument" : "`--terminator none`"))
                    .arg(runs)
                    .arg(QLatin1String(runs == 1 ? "" : "s"));
     row.unit = QStringLiteral("ms");
-    row.floor = silent ? QStringLiteral("bound: 38 × 2 × %1 ms = %2 ms").arg(replyWaitMs).arg(bound)
-                       : QStringLiteral("bound: 38 × %1 ms = %2 ms").arg(boundMs).arg(bound);
+    row.floor = silent ? QStringLiteral("waits: 2 × 2 × %1 ms = %2 ms").arg(replyWaitMs).arg(bound)
+                       : QStringLiteral("bound: 38 × %1 ms = %2 ms").arg(readBackMs).arg(bound);
     // Close to 1 by design: show how close.
     row.ratio = QString::number(row.measured.median() / bound, 'f', 4) + QStringLiteral(" ×");
-    row.target = QStringLiteral("never above the bound");
-    const double over = row.measured.max() - bound;
+    // The silent sweep must give the window back before Windows calls it hung (5 s); it ends a
+    // few milliseconds after its waits, as every poll may.
+    const double limit = silent ? hungAfterMs : bound;
+    row.target = silent ? QStringLiteral("under 5000 ms (Windows: \"Not Responding\")")
+                        : QStringLiteral("never above the bound");
+    const double over = row.measured.max() - limit;
     row.holds = yesNo(over <= 0)
         + QStringLiteral(" (max %1%2)")
               .arg(over >= 0 ? QStringLiteral("+") : QStringLiteral("−"))
@@ -553,7 +560,7 @@ int main(int argc, char *argv[])
         {"runs", "Repeat each measurement <n> times, after one warm-up run (default 15).", "n",
          "15"},
         {"silent-runs",
-         "Repeat the sweeps against a silent instrument (76 s) and one that ends no line "
+         "Repeat the sweeps against a silent instrument (4 s) and one that ends no line "
          "(38 s) <n> times (default 1, 0 skips them).",
          "n", "1"},
     });

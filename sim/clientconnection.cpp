@@ -72,7 +72,8 @@ void ClientConnection::handleLine(const QByteArray &line)
     if (m_options.verbose)
         qInfo().nospace() << qPrintable(m_peer) << ": received " << line;
 
-    if (m_options.dropAfterLines > 0 && ++m_linesReceived >= m_options.dropAfterLines) {
+    ++m_linesReceived;
+    if (m_options.dropAfterLines > 0 && m_linesReceived >= m_options.dropAfterLines) {
         drop();
         return;
     }
@@ -122,7 +123,7 @@ void ClientConnection::handleLine(const QByteArray &line)
     const auto mutes = [&command](const QString &prefix) {
         return command.startsWith(prefix.toUtf8());
     };
-    if (m_options.silent || reply.size() == 0
+    if (m_options.silent || m_linesReceived <= m_options.silentForLines || reply.size() == 0
         || std::any_of(m_options.mutePrefixes.cbegin(), m_options.mutePrefixes.cend(), mutes))
         return;
 

@@ -121,6 +121,10 @@ int main(int argc, char *argv[])
         {"late", "Answer queries only after <ms> more milliseconds.", "ms"},
         {"mute", "Never answer lines that begin with <prefix> (repeatable).", "prefix"},
         {"silent", "Read everything, answer nothing."},
+        {"silent-for",
+         "Answer none of a connection's first <n> lines, then answer as usual (an instrument "
+         "busy in a front-panel menu).",
+         "n"},
         {"drop-after", "Close a connection when its <n>-th line arrives.", "n"},
         {"refuse", "Close every connection as soon as it is accepted."},
         {"garbage", "Answer every line with random bytes made from <seed>.", "seed"},
@@ -170,6 +174,8 @@ int main(int argc, char *argv[])
         options.lateMs = int(number(parser, "late", 0, INT_MAX));
     options.mutePrefixes = parser.values("mute");
     options.silent = parser.isSet("silent");
+    if (parser.isSet("silent-for"))
+        options.silentForLines = int(number(parser, "silent-for", 1, INT_MAX));
     if (parser.isSet("drop-after"))
         options.dropAfterLines = int(number(parser, "drop-after", 1, INT_MAX));
     options.refuse = parser.isSet("refuse");

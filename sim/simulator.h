@@ -33,6 +33,7 @@ struct SimulatorOptions
     int lateMs = 0;                       // extra delay before answers to queries
     QStringList mutePrefixes;             // never answer lines that begin with one of these
     bool silent = false;                  // answer nothing at all
+    int silentForLines = 0;               // answer none of a connection's first n lines
     int dropAfterLines = 0;               // close a connection when its n-th line arrives
     bool refuse = false;                  // close every connection as soon as it is accepted
     std::optional<quint32> garbageSeed;   // answer every line with random bytes

@@ -32,6 +32,10 @@ constexpr qsizetype rememberedLines = 64;
 // Text without a line end is a whole reply once nothing has followed it for this long; an
 // instrument still sending one byte at a time, even over a slow serial bridge, is far quicker.
 constexpr int pauseMs = 100;
+// Update data stops after this many read-backs in a row without a single byte from the
+// instrument (each costs both waits): one that is switched off behind a serial bridge, hung, or
+// busy in a front-panel menu would otherwise hold the window for over a minute.
+constexpr int unheardReadBacksToStop = 2;
 
 // Trigger types on the wire, in the order of the panel's combo box.
 const char *const triggerKeywords[] = {"OFF", "IN1", "IN2"};
@@ -422,8 +426,10 @@ bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &l
     const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
     QDeadlineTimer paused = QDeadlineTimer::current(); // when the instrument counts as paused
     for (;;) {
-        if (link->bytesAvailable() > 0)
+        if (link->bytesAvailable() > 0) {
             paused = QDeadlineTimer(pauseMs);
+            lastQueryUnheard = false;
+        }
         const bool lineEnded = takeLine(link, line, dropped);
         const bool unfinished = !line.isEmpty() && replyDeadline.hasExpired();
         if (lineEnded || (unfinished && paused.hasExpired())) {
@@ -451,6 +457,7 @@ QString Widget::query(const QString &command, bool waitForReply)
     // The lost-connection handler may replace `socket` during a wait below;
     // this exchange stays on the socket it started with.
     const QPointer<QTcpSocket> link = socket;
+    lastQueryUnheard = false;
     if (!link || link->state() != QAbstractSocket::ConnectedState)
         return QString();
 
@@ -459,9 +466,12 @@ QString Widget::query(const QString &command, bool waitForReply)
         // line, a late reply) must not be read as its reply. With no event
         // loop running, a zero wait pulls in what the system already holds.
         link->waitForReadyRead(0);
-        logDiscarded(link->readAll());
+        const QByteArray before = link->readAll();
+        logDiscarded(before);
         if (link->state() != QAbstractSocket::ConnectedState)
             return QString();
+        // Anything at all, even what cannot be the reply, shows the instrument is still there.
+        lastQueryUnheard = before.isEmpty();
     }
 
     const QString line = command + QLatin1String("\r\n");
@@ -489,7 +499,10 @@ QString Widget::query(const QString &command, bool waitForReply)
     // the next query. Only what comes later is left, and discarded before the next query.
     QByteArray reply;
     qint64 dropped = 0;
-    if (collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs))) {
+    const bool replied = collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs));
+    if (link && link->state() != QAbstractSocket::ConnectedState)
+        lastQueryUnheard = false; // lost, not silent: the remaining lines are not sent anyway
+    if (replied) {
         sentSinceReply.clear();
         unansweredSets = 0;
     } else {
@@ -582,12 +595,25 @@ void Widget::getDelayClicked(int channel)
 
 void Widget::on_pbUpdateData_clicked()
 {
-    getFrequency(1);
-    getFrequency(2);
+    using ReadBack = void (Widget::*)(int);
+    QList<std::pair<ReadBack, int>> readBacks = {{&Widget::getFrequency, 1},
+                                                 {&Widget::getFrequency, 2}};
     for (int channel = 0; channel < channelWidgets.size(); ++channel) {
-        getAmplitudeClicked(channel);
-        getWidthClicked(channel);
-        getDelayClicked(channel);
-        getTriggerTypeClicked(channel);
+        readBacks << std::pair(&Widget::getAmplitudeClicked, channel)
+                  << std::pair(&Widget::getWidthClicked, channel)
+                  << std::pair(&Widget::getDelayClicked, channel)
+                  << std::pair(&Widget::getTriggerTypeClicked, channel);
+    }
+
+    int unheardInARow = 0;
+    for (qsizetype done = 0; done < readBacks.size();) {
+        const auto [readBack, channel] = readBacks.at(done++);
+        (this->*readBack)(channel);
+        unheardInARow = lastQueryUnheard ? unheardInARow + 1 : 0;
+        if (unheardInARow == unheardReadBacksToStop && done < readBacks.size()) {
+            qDebug("Update data stopped: no answer to %d read-backs in a row, %d not sent",
+                   unheardInARow, int(readBacks.size() - done));
+            return;
+        }
     }
 }

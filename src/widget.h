@@ -68,6 +68,8 @@ private:
     // the answer to one of these set lines, may still come before the next reply.
     QByteArrayList sentSinceReply;
     int unansweredSets = 0;
+    // The last query went out, waited for its reply, and not one byte came back in that time.
+    bool lastQueryUnheard = false;
 };
 
 #endif // WIDGET_H

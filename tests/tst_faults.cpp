@@ -15,6 +15,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
 #include <memory>
 
 using namespace WindowDriver;
@@ -45,6 +46,8 @@ private slots:
     // Slow: every read-back waits out its reply.
     void lateReplies();
     void silentInstrument();
+    void unansweredSweeps_data();
+    void unansweredSweeps();
 
 private:
     enum class Values { True, Unchanged, Any };
@@ -64,6 +67,8 @@ constexpr qint64 connectBoundMs = 4000 + 500; // connection, write, reply and la
 constexpr qint64 setBoundMs = 1000 + 500;
 constexpr qint64 readBackBoundMs = 2000 + 500;
 constexpr qint64 sweepBoundMs = 38 * 2000 + 2000;
+// Windows calls a window that has not taken input for this long hung, and offers to end it.
+constexpr qint64 hungAfterMs = 5000;
 
 // What the exercise sets, as the controls show it once read back.
 struct Setting
@@ -328,13 +333,19 @@ void tst_Faults::repliesInOrder_data()
     QTest::addColumn<bool>("echo");
     QTest::addColumn<bool>("answerSets");
     QTest::addColumn<bool>("getBetween"); // a Get on another control between Set and Update data
+    QTest::addColumn<QByteArray>("terminator");
 
-    QTest::newRow("answers set lines, 5 ms a line") << 5 << false << true << false;
-    QTest::newRow("answers set lines, 30 ms a line") << 30 << false << true << false;
-    QTest::newRow("answers set lines, 5 ms a line, Get between") << 5 << false << true << true;
-    QTest::newRow("echoes, Get between") << 0 << true << false << true;
-    QTest::newRow("echoes, 30 ms a line, Get between") << 30 << true << false << true;
-    QTest::newRow("echoes and answers set lines, 5 ms a line") << 5 << true << true << false;
+    const QByteArray crlf = "\r\n";
+    QTest::newRow("answers set lines, 5 ms a line") << 5 << false << true << false << crlf;
+    QTest::newRow("answers set lines, 30 ms a line") << 30 << false << true << false << crlf;
+    QTest::newRow("answers set lines, 5 ms a line, Get between")
+        << 5 << false << true << true << crlf;
+    QTest::newRow("echoes, Get between") << 0 << true << false << true << crlf;
+    QTest::newRow("echoes, 30 ms a line, Get between") << 30 << true << false << true << crlf;
+    QTest::newRow("echoes, 30 ms a line, lines ended by CR")
+        << 30 << true << false << false << QByteArray("\r");
+    QTest::newRow("echoes and answers set lines, 5 ms a line")
+        << 5 << true << true << false << crlf;
 }
 
 // Set, then at once Update data, or a Get on another control and then Update
@@ -345,9 +356,11 @@ void tst_Faults::repliesInOrder()
     QFETCH(bool, echo);
     QFETCH(bool, answerSets);
     QFETCH(bool, getBetween);
+    QFETCH(QByteArray, terminator);
 
     SimulatorOptions options = instrumentAt("127.0.0.79");
     options.latencyMs = latencyMs;
+    options.terminator = terminator;
     options.echo = echo;
     if (answerSets)
         options.answerSets = QByteArray("OK");
@@ -432,8 +445,81 @@ void tst_Faults::silentInstrument()
     Widget w;
     exercise(w, "127.0.0.78", Values::Unchanged);
     QCOMPARE(controlStates(w), connected);
-    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")).size(), 1 + 5 + 38);
+    // Update data gives up after two read-backs without an answer.
+    QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")).size(), 1 + 5 + 2);
     recover(w, instrument, "127.0.0.78");
+}
+
+void tst_Faults::unansweredSweeps_data()
+{
+    QTest::addColumn<int>("silentForLines"); // answers none of the connection's first lines
+    QTest::addColumn<QStringList>("mute");
+    QTest::addColumn<QList<int>>("linesSent");   // by each Update data in turn
+    QTest::addColumn<qint64>("boundMs");         // for the first
+    QTest::addColumn<QStringList>("unanswered"); // controls left as they were, by path piece
+
+    const QStringList everything = {"FREQ", "AMPL", "WIDTH", "DELAY", "TRIG"};
+    QTest::newRow("silent after the identity")
+        << 0 << everything << QList<int>{2, 2} << hungAfterMs << QStringList{"w"};
+    QTest::newRow("silent after the frequencies")
+        << 0 << QStringList{"AMPL", "WIDTH", "DELAY", "TRIG"} << QList<int>{4} << hungAfterMs
+        << QStringList{"wChannel"};
+    // The identity and the first two read-backs go unanswered; the next press is whole.
+    QTest::newRow("silent, then answering")
+        << 3 << QStringList() << QList<int>{2, 38} << hungAfterMs << QStringList();
+    QTest::newRow("one kind never answered") << 0 << QStringList{"DELAY?"} << QList<int>{38}
+                                             << qint64(9 * 2000 + 2000) << QStringList{"leDelay"};
+}
+
+// An instrument that stops answering gives the window back within two read-backs' waits;
+// one that answers anything at all is asked for every value.
+void tst_Faults::unansweredSweeps()
+{
+    QFETCH(int, silentForLines);
+    QFETCH(QStringList, mute);
+    QFETCH(QList<int>, linesSent);
+    QFETCH(qint64, boundMs);
+    QFETCH(QStringList, unanswered);
+
+    SimulatorOptions options = instrumentAt("127.0.0.83");
+    options.silentForLines = silentForLines;
+    options.mutePrefixes = mute;
+    SimulatorThread instrument(options);
+    Widget w;
+    pressConnect(w, "127.0.0.83");
+    QCOMPARE(controlStates(w), connected);
+
+    for (qsizetype sweep = 0; sweep < linesSent.size(); ++sweep) {
+        const QStringList paths = controlPaths();
+        for (const QString &path : paths)
+            outOfTheWay(w, path);
+        const QStringList before = shownValues(w);
+        instrument.clearLines();
+        LogCapture::clear();
+        const qint64 sweeping = timedClick(w, "pbUpdateData");
+        if (sweep == 0)
+            QVERIFY2(sweeping < boundMs, qPrintable(QString::number(sweeping)));
+        QCOMPARE(instrument.lines().size(), linesSent.at(sweep));
+        const bool stopped = linesSent.at(sweep) < 38;
+        const QString stop =
+            QStringLiteral("Update data stopped: no answer to 2 read-backs in a row, %1 not sent");
+        QCOMPARE(LogCapture::lines().filter(QStringLiteral("Update data stopped")),
+                 stopped ? QStringList{stop.arg(38 - linesSent.at(sweep))} : QStringList());
+
+        if (sweep + 1 < linesSent.size())
+            continue;
+        const QStringList shown = shownValues(w);
+        const QStringList instrumentValues = defaults();
+        for (int i = 0; i < paths.size(); ++i) {
+            const bool leftAlone =
+                std::any_of(unanswered.cbegin(), unanswered.cend(),
+                            [&](const QString &piece) { return paths.at(i).contains(piece); });
+            QVERIFY2(shown.at(i) == (leftAlone ? before.at(i) : instrumentValues.at(i)),
+                     qPrintable(paths.at(i) + QLatin1String(" shows ") + shown.at(i)));
+        }
+    }
+    QCOMPARE(controlStates(w), connected);
+    checkResponsive();
 }
 
 QTEST_MAIN(tst_Faults)

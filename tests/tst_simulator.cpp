@@ -277,6 +277,8 @@ void tst_Simulator::answersWithFaults_data()
     silent.silent = true;
     SimulatorOptions silentAnswerOk = answerOk;
     silentAnswerOk.silent = true;
+    SimulatorOptions silentForTwo = answerOk;
+    silentForTwo.silentForLines = 2;
 
     QTest::newRow("answer-sets answers set lines")
         << answerOk << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n") << QByteArray("OK\r\nF1,5\r\n");
@@ -297,6 +299,9 @@ void tst_Simulator::answersWithFaults_data()
                             << QByteArray();
     QTest::newRow("silent wins over answer-sets")
         << silentAnswerOk << QByteArray("FREQ F1,5\r\n") << QByteArray();
+    QTest::newRow("silent for two lines, then answering")
+        << silentForTwo << QByteArray("FREQ F1,5\r\nFREQ? F1\r\nFREQ F2,6\r\nFREQ? F2\r\n")
+        << QByteArray("OK\r\nF2,6\r\n");
 
     SimulatorOptions echo;
     echo.echo = true;

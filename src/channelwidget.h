@@ -37,6 +37,7 @@ signals:
 
 private:
     void requestSetDelay();
+    void nameControls();
 
     Ui_ChannelWidget *ui;
     int channelIndex = 0;

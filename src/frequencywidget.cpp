@@ -11,6 +11,10 @@ FrequencyWidget::FrequencyWidget(QWidget *parent)
     , ui(new Ui_FrequencyWidget)
 {
     ui->setupUi(this);
+    nameControls();
+    ui->sbFrequency->setAccessibleDescription(QStringLiteral("Whole hertz from %1 to %2")
+                                                  .arg(ui->sbFrequency->minimum())
+                                                  .arg(ui->sbFrequency->maximum()));
 
     connect(ui->pbSet, &QPushButton::clicked, this,
             [this] { emit setButtonCkicked(channelIndex, ui->sbFrequency->value()); });
@@ -27,6 +31,16 @@ void FrequencyWidget::setChannelIndex(int index)
 {
     channelIndex = index;
     ui->lFrequency->setText(QStringLiteral("Frequency %1 (1-1000000 Hz)").arg(index));
+    nameControls();
+}
+
+// Both sources' rows are labelled "Set" and "Get": screen readers and automation tell them
+// apart by these names, which say the source ("Set frequency 2").
+void FrequencyWidget::nameControls()
+{
+    ui->sbFrequency->setAccessibleName(QStringLiteral("Frequency %1 (Hz)").arg(channelIndex));
+    ui->pbSet->setAccessibleName(QStringLiteral("Set frequency %1").arg(channelIndex));
+    ui->pbGet->setAccessibleName(QStringLiteral("Get frequency %1").arg(channelIndex));
 }
 
 void FrequencyWidget::setFrequency(long value)

@@ -27,6 +27,8 @@ signals:
     void getButtonCkicked(int channel);
 
 private:
+    void nameControls();
+
     Ui_FrequencyWidget *ui;
     int channelIndex = 1;
 };

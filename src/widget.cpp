@@ -278,6 +278,22 @@ Widget::Widget(QWidget *parent)
                                      + QLatin1String("\\.") + octet + QLatin1String("\\.") + octet
                                      + QLatin1Char('$'));
     ui->leTcpIpAdress->setValidator(new QRegularExpressionValidator(address, this));
+    // Enter in the address field connects, as it would in a dialog.
+    connect(ui->leTcpIpAdress, &QLineEdit::returnPressed, ui->pbConnect, &QPushButton::click);
+
+    // For screen readers and automation: the address field has no name of its own, the photo
+    // none at all.
+    ui->lImage->setAccessibleName(QStringLiteral("Tarvo Model 318, front panel"));
+    ui->leTcpIpAdress->setAccessibleName(QStringLiteral("Instrument address"));
+    ui->leTcpIpAdress->setAccessibleDescription(
+        QStringLiteral("IPv4 address in dotted-decimal form, such as 192.168.1.20; the "
+                       "instrument is reached on port %1")
+            .arg(instrumentPort));
+    ui->pbConnect->setAccessibleDescription(
+        QStringLiteral("Connects to the instrument at the address typed"));
+    ui->pbUpdateData->setAccessibleDescription(
+        QStringLiteral("Reads every value of both sources and all nine channels back from "
+                       "the instrument"));
 
     connectPanels();
 }

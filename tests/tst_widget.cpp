@@ -8,6 +8,7 @@
 #include "recordingtranslator.h"
 #include "widget.h"
 
+#include <QAccessible>
 #include <QFile>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -22,6 +23,30 @@
 #include <QTest>
 #include <QValidator>
 #include <QtEndian>
+
+// The controls a user acts on, as a screen reader finds them in the accessible tree:
+// "role|name" each, in tree order. Hidden ones count: the tabs not shown, channel 0's rows.
+QStringList controlsAsRead(QObject *top)
+{
+    static const QAccessible::Role roles[] = {
+        QAccessible::PushButton, QAccessible::CheckBox,     QAccessible::RadioButton,
+        QAccessible::ComboBox,   QAccessible::SpinBox,      QAccessible::Slider,
+        QAccessible::PageTab,    QAccessible::EditableText,
+    };
+    QStringList controls;
+    QList<QAccessibleInterface *> pending = {QAccessible::queryAccessibleInterface(top)};
+    while (!pending.isEmpty()) {
+        QAccessibleInterface *node = pending.takeFirst();
+        const QAccessible::Role role = node->role();
+        if (std::find(std::begin(roles), std::end(roles), role) != std::end(roles))
+            controls << QString::number(role) + QLatin1Char('|') + node->text(QAccessible::Name);
+        if (role == QAccessible::ComboBox)
+            continue; // its list holds the items to choose from, not controls
+        for (int i = node->childCount() - 1; i >= 0; --i)
+            pending.prepend(node->child(i));
+    }
+    return controls;
+}
 
 class tst_Widget : public QObject
 {
@@ -43,6 +68,9 @@ private slots:
     void addressValidator_data();
     void addressValidator();
     void closeBeforeConnectLogsOnlyClose();
+    void accessibleControls();
+    void accessibleNamesFollowIndex_data();
+    void accessibleNamesFollowIndex();
 
 private:
     template<typename T = QWidget>
@@ -399,6 +427,92 @@ void tst_Widget::closeBeforeConnectLogsOnlyClose()
     QVERIFY(w.close());
     QCOMPARE(LogCapture::lines(), QStringList{"close"});
     QVERIFY(w.findChildren<QObject *>(QString(), Qt::FindDirectChildrenOnly).size() == 9);
+}
+
+// Every control says what it is, in a name no other control of its role has.
+void tst_Widget::accessibleControls()
+{
+    Widget w;
+    const QStringList controls = controlsAsRead(&w);
+    QVERIFY2(controls.size() >= 128, qPrintable(QString::number(controls.size())));
+    QStringList unnamed, shared;
+    for (const QString &control : controls) {
+        if (control.section(QLatin1Char('|'), 1).trimmed().isEmpty())
+            unnamed << control;
+        else if (controls.count(control) > 1 && !shared.contains(control))
+            shared << control;
+    }
+    QCOMPARE(unnamed, QStringList());
+    QCOMPARE(shared, QStringList());
+
+    const auto said = [&w](const char *path, QAccessible::Text text) {
+        QObject *object = &w;
+        for (const QString &name : QString::fromLatin1(path).split(QLatin1Char('/')))
+            object = object->findChild<QObject *>(name);
+        return QAccessible::queryAccessibleInterface(object)->text(text);
+    };
+    QCOMPARE(said("lImage", QAccessible::Name), "Tarvo Model 318, front panel");
+    QCOMPARE(said("leTcpIpAdress", QAccessible::Name), "Instrument address");
+    QCOMPARE(said("wChannel4/cbTrigger", QAccessible::Value), "OFF");
+    QCOMPARE(said("wChannel4/sbWidth", QAccessible::Description),
+             "Whole nanoseconds from 10 to 1000000");
+    QCOMPARE(said("wChannel4/dsbAmplitude", QAccessible::Description), "Volts from 2.00 to 5.00");
+    QCOMPARE(said("wFrequency2/sbFrequency", QAccessible::Description),
+             "Whole hertz from 1 to 1000000");
+}
+
+void tst_Widget::accessibleNamesFollowIndex_data()
+{
+    QTest::addColumn<bool>("channelPanel");
+    QTest::addColumn<QList<int>>("indices"); // given in turn
+    QTest::addColumn<QStringList>(
+        "names"); // of the panel's controls, as a screen reader finds them
+
+    const auto channel = [](const char *t) {
+        QStringList names;
+        for (const char *quantity : {"trigger", "width (ns)", "amplitude (V)", "delay (ps)"}) {
+            const QString what = QLatin1String(t) + QLatin1Char(' ') + QLatin1String(quantity);
+            names << what << QLatin1String("Set ") + what.section(QLatin1String(" ("), 0, 0)
+                  << QLatin1String("Get ") + what.section(QLatin1String(" ("), 0, 0);
+        }
+        return names;
+    };
+    QTest::newRow("channel panel never given an index") << true << QList<int>() << channel("T0");
+    QTest::newRow("channel panel given 3") << true << QList<int>{3} << channel("T3");
+    QTest::newRow("channel panel given 3, then 8") << true << QList<int>{3, 8} << channel("T8");
+    QTest::newRow("frequency panel never given an index")
+        << false << QList<int>()
+        << QStringList{"Frequency 1 (Hz)", "Set frequency 1", "Get frequency 1"};
+    QTest::newRow("frequency panel given 2, then 1")
+        << false << QList<int>{2, 1}
+        << QStringList{"Frequency 1 (Hz)", "Set frequency 1", "Get frequency 1"};
+    QTest::newRow("frequency panel given 2")
+        << false << QList<int>{2}
+        << QStringList{"Frequency 2 (Hz)", "Set frequency 2", "Get frequency 2"};
+}
+
+// A panel learns its index after it is made, and may be told again: its names follow.
+void tst_Widget::accessibleNamesFollowIndex()
+{
+    QFETCH(bool, channelPanel);
+    QFETCH(QList<int>, indices);
+    QFETCH(QStringList, names);
+
+    ChannelWidget channel;
+    FrequencyWidget frequency;
+    QWidget &panel = channelPanel ? static_cast<QWidget &>(channel) : frequency;
+    for (int index : indices) {
+        if (channelPanel)
+            channel.setChannelIndex(index);
+        else
+            frequency.setChannelIndex(index);
+    }
+    QStringList shown;
+    for (const QString &control : controlsAsRead(&panel))
+        shown << control.section(QLatin1Char('|'), 1);
+    shown.sort();
+    names.sort();
+    QCOMPARE(shown, names);
 }
 
 QTEST_MAIN(tst_Widget)

@@ -516,7 +516,7 @@ QString Widget::query(const QString &command, bool waitForReply)
     QByteArray reply;
     qint64 dropped = 0;
     const bool replied = collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs));
-    if (link && link->state() != QAbstractSocket::ConnectedState)
+    if (link->state() != QAbstractSocket::ConnectedState)
         lastQueryUnheard = false; // lost, not silent: the remaining lines are not sent anyway
     if (replied) {
         sentSinceReply.clear();

@@ -127,7 +127,9 @@ void ClientConnection::handleLine(const QByteArray &line)
         || std::any_of(m_options.mutePrefixes.cbegin(), m_options.mutePrefixes.cend(), mutes))
         return;
 
-    enqueue(reply, m_busyUntil + (query ? m_options.lateMs : 0));
+    reply.answer = true;
+    enqueue(reply,
+            m_busyUntil + (query ? m_options.lateMs : 0) + m_options.holdMs.value(command, 0));
 }
 
 // Like an instrument that reboots: the line that triggers it goes unanswered and unapplied,
@@ -185,6 +187,10 @@ void ClientConnection::writePending()
             if (m_options.splitBytes > 0)
                 reply.due = QDeadlineTimer(m_options.splitGapMs, Qt::PreciseTimer);
         } else {
+            // Like a device that speaks another protocol on this port, or a bridge that drops
+            // its clients: it hangs up once it has answered.
+            if (reply.answer && m_options.closeAfterAnswerMs >= 0)
+                QTimer::singleShot(m_options.closeAfterAnswerMs, this, &ClientConnection::drop);
             m_pending.dequeue();
         }
     }

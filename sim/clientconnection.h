@@ -36,6 +36,7 @@ private:
         qint64 floodSize = 0;
         qint64 written = 0;
         QDeadlineTimer due;
+        bool answer = false; // an answer to a line, not an echo of it
 
         qint64 size() const { return floodSize > 0 ? floodSize : bytes.size(); }
         QByteArray take(qint64 count);

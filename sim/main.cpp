@@ -127,6 +127,15 @@ int main(int argc, char *argv[])
          "n"},
         {"drop-after", "Close a connection when its <n>-th line arrives.", "n"},
         {"refuse", "Close every connection as soon as it is accepted."},
+        {"close-after-answer",
+         "Close a connection <ms> milliseconds after it has answered a line (a device that "
+         "speaks another protocol, a bridge that drops its clients).",
+         "ms"},
+        {"hold",
+         "Hold the answer to <line> back <ms> milliseconds, every later answer waiting behind "
+         "it, as a network does that sends a lost packet again (repeatable), e.g. "
+         "\"AMPL? T3=2200\".",
+         "line=ms"},
         {"garbage", "Answer every line with random bytes made from <seed>.", "seed"},
         {"flood", "Answer *IDN? with <bytes> bytes.", "bytes"},
         {"fuzz", "Answer queries with random, almost valid replies made from <seed>.", "seed"},
@@ -179,6 +188,17 @@ int main(int argc, char *argv[])
     if (parser.isSet("drop-after"))
         options.dropAfterLines = int(number(parser, "drop-after", 1, INT_MAX));
     options.refuse = parser.isSet("refuse");
+    if (parser.isSet("close-after-answer"))
+        options.closeAfterAnswerMs = int(number(parser, "close-after-answer", 0, INT_MAX));
+    const QStringList holds = parser.values("hold");
+    for (const QString &hold : holds) {
+        const qsizetype separator = hold.lastIndexOf('=');
+        bool ok = false;
+        const int ms = hold.mid(separator + 1).toInt(&ok);
+        if (separator <= 0 || !ok || ms < 0)
+            failOption("hold", hold);
+        options.holdMs.insert(hold.left(separator).toUtf8(), ms);
+    }
     if (parser.isSet("garbage"))
         options.garbageSeed = quint32(number(parser, "garbage", 0, UINT_MAX));
     if (parser.isSet("fuzz"))

@@ -35,12 +35,16 @@ struct SimulatorOptions
     bool silent = false;                  // answer nothing at all
     int silentForLines = 0;               // answer none of a connection's first n lines
     int dropAfterLines = 0;               // close a connection when its n-th line arrives
+    int closeAfterAnswerMs = -1;          // close a connection this long after each answer
     bool refuse = false;                  // close every connection as soon as it is accepted
     std::optional<quint32> garbageSeed;   // answer every line with random bytes
     std::optional<quint32> fuzzSeed; // answer queries with random replies shaped like real ones
     qint64 floodBytes = 0;           // answer "*IDN?" with this many bytes
     QMap<QByteArray, QByteArray>
         replies; // answer these lines (without terminator) with this text and the terminator
+    // Hold the answers to these lines (without terminator) back this many milliseconds; every
+    // later answer waits behind them, as on one TCP stream.
+    QMap<QByteArray, int> holdMs;
 };
 
 // Serves one simulated instrument over TCP to any number of clients at once.

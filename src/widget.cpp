@@ -36,6 +36,13 @@ constexpr int pauseMs = 100;
 // instrument (each costs both waits): one that is switched off behind a serial bridge, hung, or
 // busy in a front-panel menu would otherwise hold the window for over a minute.
 constexpr int unheardReadBacksToStop = 2;
+// No new attempt follows the third loss of the connection within this time: a peer that takes
+// every connection and closes it again (a device that speaks another protocol on this port, a
+// bridge that drops its clients) would otherwise be called again and again, for ever.
+constexpr int lossesToStop = 3;
+constexpr int lossWindowMs = 10000;
+
+constexpr char identityQuery[] = "*IDN?";
 
 // Trigger types on the wire, in the order of the panel's combo box.
 const char *const triggerKeywords[] = {"OFF", "IN1", "IN2"};
@@ -130,6 +137,35 @@ bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
     return false;
 }
 
+// The identity query's reply names no source or channel, so it cannot pass for a read-back's.
+bool isIdentityQuery(QByteArrayView line)
+{
+    return line.trimmed() == QByteArrayView(identityQuery);
+}
+
+// Whether a read-back among the owed queries may still be answered: its reply, which names only
+// a source or channel and not the quantity, could then pass for a later read-back's.
+bool readBackOwed(const QByteArrayList &owedReplies)
+{
+    return !std::all_of(owedReplies.cbegin(), owedReplies.cend(), isIdentityQuery);
+}
+
+bool identityOwed(const QByteArrayList &owedReplies)
+{
+    return std::any_of(owedReplies.cbegin(), owedReplies.cend(), isIdentityQuery);
+}
+
+// A reply to an owed identity query has come. The instrument answers in order, so whatever was
+// owed up to the oldest of those queries has come or never will: it is owed no longer. Which of
+// several identity queries the reply answers cannot be told; the oldest is the safe guess, as it
+// settles the least.
+void settleOwed(QByteArrayList &owedReplies)
+{
+    const auto identity = std::find_if(owedReplies.begin(), owedReplies.end(), isIdentityQuery);
+    if (identity != owedReplies.end())
+        owedReplies.erase(owedReplies.begin(), identity + 1);
+}
+
 // A source or channel name, F or T and a number in any case, white space around it
 // allowed: " t03 " is the letter 'T' and the number "3".
 struct Target
@@ -173,11 +209,14 @@ QByteArrayView firstPiece(QByteArrayView line)
 // What a line that arrives while a query waits for its reply is. The instrument answers in
 // order, so what cannot be the reply comes before it: blank lines, which some instruments send
 // before their replies, echoes of lines sent since the last reply, the answers to set lines (no
-// comma, one per set line at most) and, from an instrument that answers late, the reply to a
-// query about another source or channel.
-enum class Incoming { Reply, Blank, Echo, SetAnswer, OtherTarget };
+// comma, one per set line at most), the replies still owed to earlier queries and, from an
+// instrument that answers wrongly, the reply to a query about another source or channel.
+// While a read-back is owed, any line that names a source or channel may be its reply; while an
+// identity query is owed, any line that names none may be the identity.
+enum class Incoming { Reply, Blank, Echo, SetAnswer, LateReply, LateIdentity, OtherTarget };
 Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
-                          const QByteArrayList &sentSinceReply, int unansweredSets)
+                          const QByteArrayList &sentSinceReply, int unansweredSets,
+                          const QByteArrayList &owedReplies)
 {
     const QByteArrayView text = line.trimmed();
     if (text.isEmpty())
@@ -189,8 +228,12 @@ Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
         return Incoming::Echo;
     if (!line.contains(',') && unansweredSets > 0)
         return Incoming::SetAnswer;
-    const std::optional<Target> queried = targetNamed(target);
     const std::optional<Target> named = targetNamed(firstPiece(line));
+    if (named && readBackOwed(owedReplies))
+        return Incoming::LateReply;
+    if (!named && identityOwed(owedReplies))
+        return Incoming::LateIdentity;
+    const std::optional<Target> queried = targetNamed(target);
     if (queried && named && !(*named == *queried))
         return Incoming::OtherTarget;
     return Incoming::Reply;
@@ -357,6 +400,9 @@ void Widget::on_pbConnect_clicked()
     socket = new QTcpSocket(this);
     sentSinceReply.clear();
     unansweredSets = 0;
+    owedReplies.clear();
+    if (!reconnecting)
+        recentLosses.clear();
     socket->setProxy(QNetworkProxy::NoProxy);
     socket->setReadBufferSize(maxReplyBytes);
     connect(socket, &QAbstractSocket::disconnected, this, [this] { connectionLost(); });
@@ -369,7 +415,7 @@ void Widget::on_pbConnect_clicked()
         qDebug() << "Connected";
         showConnected(true);
         socket->readAll();
-        const QString identity = query(QStringLiteral("*IDN?"), true);
+        const QString identity = query(QLatin1String(identityQuery), true);
         qDebug() << identity;
     } else {
         qDebug() << "error";
@@ -395,6 +441,14 @@ void Widget::connectionLost()
     if (reconnecting) {
         // The new attempt has lost its connection too: give the controls back
         // to the user rather than trying again and again.
+        showConnected(false);
+        return;
+    }
+    recentLosses.removeIf([](const QDeadlineTimer &forgotten) { return forgotten.hasExpired(); });
+    recentLosses.append(QDeadlineTimer(lossWindowMs));
+    if (recentLosses.size() >= lossesToStop) {
+        qDebug("Reconnecting stopped: the connection was lost %d times within %d s",
+               int(recentLosses.size()), lossWindowMs / 1000);
         showConnected(false);
         return;
     }
@@ -435,9 +489,11 @@ void Widget::closeEvent(QCloseEvent *event)
 // dropped and logged. Until `replyDeadline` only a line end ends a line. From then on, text without
 // one is taken as a line too, once the instrument has paused: some send no line end at all, and
 // a reply still coming in byte by byte is not cut short. Returns false with what has come of an
-// unfinished line.
+// unfinished line, and, `untilSettled`, as soon as no read-back is owed any more.
+// `otherTargetSeen` tells whether a reply about another source or channel came.
 bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line,
-                          qint64 &dropped, QDeadlineTimer replyDeadline)
+                          qint64 &dropped, QDeadlineTimer replyDeadline, bool untilSettled,
+                          bool &otherTargetSeen)
 {
     const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
     QDeadlineTimer paused = QDeadlineTimer::current(); // when the instrument counts as paused
@@ -450,13 +506,22 @@ bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &l
         const bool unfinished = !line.isEmpty() && replyDeadline.hasExpired();
         if (lineEnded || (unfinished && paused.hasExpired())) {
             const Incoming incoming =
-                classifyIncoming(line, target, sentSinceReply, unansweredSets);
+                classifyIncoming(line, target, sentSinceReply, unansweredSets, owedReplies);
             if (incoming == Incoming::Reply)
                 return true;
             if (incoming == Incoming::SetAnswer)
                 --unansweredSets;
-            logDiscarded(line);
+            if (incoming == Incoming::OtherTarget)
+                otherTargetSeen = true;
+            if (incoming == Incoming::LateIdentity)
+                settleOwed(owedReplies);
+            if (incoming == Incoming::LateReply || incoming == Incoming::LateIdentity)
+                qDebug() << "late, discarded:" << QString::fromUtf8(line);
+            else
+                logDiscarded(line);
             line.clear();
+            if (untilSettled && !readBackOwed(owedReplies))
+                return false;
             continue;
         }
         if (lateDeadline.hasExpired() || link->state() != QAbstractSocket::ConnectedState)
@@ -468,31 +533,79 @@ bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &l
     }
 }
 
+// Takes in what the instrument sent before a query goes out, which cannot be that query's reply,
+// and returns whether anything came. A reply among it to an owed identity query settles what was
+// owed before that query.
+bool Widget::discardWaiting(QTcpSocket *link)
+{
+    // With no event loop running, a zero wait pulls in what the system already holds.
+    link->waitForReadyRead(0);
+    const QByteArray before = link->readAll();
+    logDiscarded(before);
+    QByteArrayView rest = before;
+    for (qsizetype length = lineLength(rest); length >= 0; length = lineLength(rest)) {
+        if (classifyIncoming(rest.first(length), {}, sentSinceReply, unansweredSets, owedReplies)
+            == Incoming::LateIdentity)
+            settleOwed(owedReplies);
+        rest = rest.sliced(length);
+    }
+    return !before.isEmpty();
+}
+
+// Asks for the identity until no reply owed to an earlier read-back can still come: the
+// instrument answers in order, so the reply to an identity query settles everything asked before
+// it. A try that settles only an older identity query has got closer and is followed by another;
+// one that settles nothing ends it. Returns whether the instrument sent anything at all.
+bool Widget::resynchronise()
+{
+    bool heard = false;
+    for (;;) {
+        const qsizetype owedBefore = owedReplies.size();
+        query(QLatin1String(identityQuery), true);
+        heard = heard || !lastQueryUnheard;
+        if (!readBackOwed(owedReplies) || owedReplies.size() > owedBefore || !socket
+            || socket->state() != QAbstractSocket::ConnectedState)
+            return heard;
+    }
+}
+
 QString Widget::query(const QString &command, bool waitForReply)
 {
     // The lost-connection handler may replace `socket` during a wait below;
     // this exchange stays on the socket it started with.
     const QPointer<QTcpSocket> link = socket;
     lastQueryUnheard = false;
+    lastQueryHeldBack = false;
     if (!link || link->state() != QAbstractSocket::ConnectedState)
         return QString();
 
+    const QString line = command + QLatin1String("\r\n");
+    const QByteArray bytes = line.toLocal8Bit();
+    bool heardBefore = false;
     if (waitForReply) {
         // Whatever the instrument sent before this query (an answer to a set
-        // line, a late reply) must not be read as its reply. With no event
-        // loop running, a zero wait pulls in what the system already holds.
-        link->waitForReadyRead(0);
-        const QByteArray before = link->readAll();
-        logDiscarded(before);
-        if (link->state() != QAbstractSocket::ConnectedState)
+        // line, a late reply) must not be read as its reply.
+        heardBefore = discardWaiting(link);
+        // A reply that an earlier read-back still owes would pass for this one's if it named
+        // the same channel: the instrument must first show that it has nothing more to send.
+        if (link->state() == QAbstractSocket::ConnectedState && !isIdentityQuery(bytes)
+            && readBackOwed(owedReplies)) {
+            const bool heardResync = resynchronise();
+            if (link && link->state() == QAbstractSocket::ConnectedState
+                && readBackOwed(owedReplies)) {
+                qDebug() << "not sent, a reply to an earlier query may still come:" << line;
+                lastQueryHeldBack = true;
+                lastQueryUnheard = !heardBefore && !heardResync;
+                return QString();
+            }
+        }
+        if (!link || link->state() != QAbstractSocket::ConnectedState)
             return QString();
         // Anything at all, even what cannot be the reply, shows the instrument is still there.
-        lastQueryUnheard = before.isEmpty();
+        lastQueryUnheard = !heardBefore;
     }
 
-    const QString line = command + QLatin1String("\r\n");
     qDebug() << "query:" << line;
-    const QByteArray bytes = line.toLocal8Bit();
     link->write(bytes);
     // Hands the line to the system at once; the wait below then has nothing
     // left to do unless the system could not take it all.
@@ -512,17 +625,26 @@ QString Widget::query(const QString &command, bool waitForReply)
         space < 0 ? QByteArrayView() : QByteArrayView(bytes).sliced(space + 1);
     // A reply that comes after the reply wait, within the late-reply wait that follows, is still
     // this query's: taken now, it reaches its own control instead of waiting in the socket for
-    // the next query. Only what comes later is left, and discarded before the next query.
+    // the next query. What comes later is owed: it is not taken for another query's reply.
     QByteArray reply;
     qint64 dropped = 0;
-    const bool replied = collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs));
+    bool otherTargetSeen = false;
+    const bool resynchronising = isIdentityQuery(bytes) && readBackOwed(owedReplies);
+    const bool replied = collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs),
+                                      resynchronising, otherTargetSeen);
     if (link->state() != QAbstractSocket::ConnectedState)
         lastQueryUnheard = false; // lost, not silent: the remaining lines are not sent anyway
     if (replied) {
+        // Whatever was asked before has been answered, or never will be.
         sentSinceReply.clear();
         unansweredSets = 0;
+        owedReplies.clear();
     } else {
         logDiscarded(std::exchange(reply, QByteArray()));
+        // With no read-back owed before it, a reply about another source or channel was this
+        // query's own, if a wrong one.
+        if (!otherTargetSeen)
+            owedReplies.append(bytes);
     }
     if (dropped > 0)
         qDebug() << "overflow:" << dropped;
@@ -625,10 +747,19 @@ void Widget::on_pbUpdateData_clicked()
     for (qsizetype done = 0; done < readBacks.size();) {
         const auto [readBack, channel] = readBacks.at(done++);
         (this->*readBack)(channel);
+        const int notSent = int(readBacks.size() - done) + (lastQueryHeldBack ? 1 : 0);
+        // An instrument that answers, but only after the waits, would have each read-back wait
+        // for the one before it: none of the rest could be taken.
+        if (lastQueryHeldBack && !lastQueryUnheard) {
+            qDebug("Update data stopped: the instrument answers later than the program waits, "
+                   "%d not sent",
+                   notSent);
+            return;
+        }
         unheardInARow = lastQueryUnheard ? unheardInARow + 1 : 0;
         if (unheardInARow == unheardReadBacksToStop && done < readBacks.size()) {
             qDebug("Update data stopped: no answer to %d read-backs in a row, %d not sent",
-                   unheardInARow, int(readBacks.size() - done));
+                   unheardInARow, notSent);
             return;
         }
     }

@@ -55,8 +55,10 @@ private:
     void connectionLost();
     void reconnect();
     ChannelWidget *channelPanel(int channel) const;
+    bool discardWaiting(QTcpSocket *link);
+    bool resynchronise();
     bool collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line, qint64 &dropped,
-                      QDeadlineTimer replyDeadline);
+                      QDeadlineTimer replyDeadline, bool untilSettled, bool &otherTargetSeen);
 
     Ui_Widget *ui;
     QPointer<QTcpSocket> socket;
@@ -64,12 +66,20 @@ private:
     QList<ChannelWidget *> channelWidgets;
     bool reconnectPending = false; // a new attempt after a lost connection is queued
     bool reconnecting = false;     // that attempt is under way, identity exchange included
+    // When the connection was lost lately; a peer that keeps closing it is not called again and
+    // again.
+    QList<QDeadlineTimer> recentLosses;
     // Sent on this connection since a reply was last taken: an echo of one of these lines, or
     // the answer to one of these set lines, may still come before the next reply.
     QByteArrayList sentSinceReply;
     int unansweredSets = 0;
+    // Queries whose waits ended without their reply, oldest first: the instrument may still send
+    // it. Read-backs, and identity queries, whose reply marks where the instrument has got to.
+    QByteArrayList owedReplies;
     // The last query went out, waited for its reply, and not one byte came back in that time.
     bool lastQueryUnheard = false;
+    // The last read-back was not sent: a reply owed by an earlier one may still come.
+    bool lastQueryHeldBack = false;
 };
 
 #endif // WIDGET_H

@@ -50,6 +50,7 @@ private slots:
     void addresses();
     void droppedConnectionReconnects();
     void lostConnectionWithoutInstrument();
+    void refusingInstrumentEndsNotConnected_data();
     void refusingInstrumentEndsNotConnected();
     void closeWhileConnected();
     void closeCancelsPendingAttempt();
@@ -453,6 +454,18 @@ void tst_InstrumentLink::repliesReachTheirOwnControl_data()
         << "wChannel2/dsbAmplitude" << QVariant(2.0) << "2.00"
         << QStringList{R"(answer: "")", R"(answer: "")"};
 
+    // Held up past both waits: it comes while the next Get of the same channel waits. The
+    // identity query before that Get shows when the instrument has caught up.
+    SimulatorOptions held = instrumentAt("127.0.0.19");
+    held.holdMs.insert("WIDTH? T3", 2500);
+    QTest::newRow("width held 2.5 s, then a Get of the delay")
+        << held << QStringList{"wChannel3/pbGetWidth", "wChannel3/pbGetDelay"}
+        << "wChannel3/leDelay" << QVariant("7") << "0"
+        << QStringList{
+               R"(answer: "")",
+               QStringLiteral(R"(answer: "%1\r\n")").arg(QLatin1String(Instrument::identity)),
+               R"(answer: "T3,0\r\n")"};
+
     SimulatorOptions canned = instrumentAt("127.0.0.19");
     canned.replies.insert("WIDTH? T5", "T4,300");
     QTest::newRow("reply naming another channel")
@@ -698,23 +711,46 @@ void tst_InstrumentLink::lostConnectionWithoutInstrument()
     QCOMPARE(controlStates(w), connected);
 }
 
-void tst_InstrumentLink::refusingInstrumentEndsNotConnected()
+void tst_InstrumentLink::refusingInstrumentEndsNotConnected_data()
 {
+    QTest::addColumn<SimulatorOptions>("options");
+    QTest::addColumn<int>("connections"); // for each press of Connect
+    QTest::addColumn<QStringList>("stop");
+
     // An instrument busy with another client accepts and closes at once.
     // One new attempt follows the loss; its loss ends the attempts.
-    SimulatorOptions options = instrumentAt("127.0.0.13");
-    options.refuse = true;
+    SimulatorOptions refusing = instrumentAt("127.0.0.13");
+    refusing.refuse = true;
+    QTest::newRow("closes at once") << refusing << 2 << QStringList();
+    // Each attempt gets through the identity exchange: the third loss within 10 s ends them.
+    SimulatorOptions hangingUp = instrumentAt("127.0.0.13");
+    hangingUp.closeAfterAnswerMs = 200;
+    QTest::newRow("closes 200 ms after each answer")
+        << hangingUp << 3
+        << QStringList{"Reconnecting stopped: the connection was lost 3 times within 10 s"};
+}
+
+void tst_InstrumentLink::refusingInstrumentEndsNotConnected()
+{
+    QFETCH(SimulatorOptions, options);
+    QFETCH(int, connections);
+    QFETCH(QStringList, stop);
+
     SimulatorThread instrument(options);
     Widget w;
-    pressConnect(w, "127.0.0.13");
-
-    QTRY_COMPARE(controlStates(w), notConnected);
-    QTest::qWait(300);
-    QCOMPARE(instrument.connections(), 2);
-    QCOMPARE(controlStates(w), notConnected);
-    QCOMPARE(LogCapture::lines().count("Connected"), 2);
-    QCOMPARE(LogCapture::lines().count("disconnect"), 2);
-    QCOMPARE(socketsAlive(w), 0);
+    // The next press starts afresh, and ends the same way.
+    for (int press = 1; press <= 2; ++press) {
+        LogCapture::clear();
+        pressConnect(w, "127.0.0.13");
+        QTRY_COMPARE(controlStates(w), notConnected);
+        QTest::qWait(1000);
+        QCOMPARE(instrument.connections(), press * connections);
+        QCOMPARE(controlStates(w), notConnected);
+        QCOMPARE(LogCapture::lines().count("Connected"), connections);
+        QCOMPARE(LogCapture::lines().count("disconnect"), connections);
+        QCOMPARE(LogCapture::lines().filter("Reconnecting stopped"), stop);
+        QCOMPARE(socketsAlive(w), 0);
+    }
 }
 
 void tst_InstrumentLink::closeWhileConnected()

@@ -302,8 +302,7 @@ void tst_Simulator::answersWithFaults_data()
     SimulatorOptions holdF1;
     holdF1.holdMs.insert("FREQ? F1", 300);
     QTest::newRow("hold: a held answer keeps the later ones behind it")
-        << holdF1 << QByteArray("FREQ? F1\r\nFREQ? F2\r\n")
-        << QByteArray("F1,1000\r\nF2,1000\r\n");
+        << holdF1 << QByteArray("FREQ? F1\r\nFREQ? F2\r\n") << QByteArray("F1,1000\r\nF2,1000\r\n");
     QTest::newRow("silent for two lines, then answering")
         << silentForTwo << QByteArray("FREQ F1,5\r\nFREQ? F1\r\nFREQ F2,6\r\nFREQ? F2\r\n")
         << QByteArray("OK\r\nF2,6\r\n");

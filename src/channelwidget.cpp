@@ -11,13 +11,58 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 namespace {
-// The shortest text that reads back as exactly the same number.
+// The delay field takes a number as its user writes it: in the desktop's own form ("1,5" on a
+// German desktop) or in the C form ("1.5", "1e3"), and never with group separators. A delay has
+// none, and where "." groups thousands (German, Dutch, Italian...) it would make "1.234" a
+// thousand times larger than the 1.234 the field shows.
+QLocale delayLocale()
+{
+    QLocale locale;
+    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    return locale;
+}
+
+// The shortest text that reads back as exactly the same number, in the desktop's form.
 QString delayText(double value)
 {
-    return QString::number(value, 'g', QLocale::FloatingPointShortest);
+    return delayLocale().toString(value, 'g', QLocale::FloatingPointShortest);
 }
+
+// What the user typed or left in the field, read as delayText writes it or in the C form.
+std::optional<double> delayValue(const QString &text)
+{
+    bool ok = false;
+    double value = delayLocale().toDouble(text, &ok);
+    if (!ok)
+        value = text.toDouble(&ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+// Lets through, keystroke by keystroke, what delayValue reads: the desktop's form or the C form.
+class DelayValidator : public QDoubleValidator
+{
+public:
+    explicit DelayValidator(QObject *parent)
+        : QDoubleValidator(parent)
+    {
+        setLocale(delayLocale());
+    }
+
+    State validate(QString &input, int &pos) const override
+    {
+        const State own = QDoubleValidator::validate(input, pos);
+        if (own == Acceptable)
+            return own;
+        QDoubleValidator c;
+        c.setLocale(QLocale::c());
+        return std::max(own, c.validate(input, pos));
+    }
+};
 
 // Qt names a combo box on Linux by the item it shows, whatever its accessible name, and leaves
 // its purpose to a label's buddy, which the trigger rows do not have: screen readers would hear
@@ -83,7 +128,7 @@ ChannelWidget::ChannelWidget(QWidget *parent)
     static const bool namedComboBoxes = (QAccessible::installFactory(namedComboBox), true);
     Q_UNUSED(namedComboBoxes);
     ui->setupUi(this);
-    ui->leDelay->setValidator(new QDoubleValidator(this));
+    ui->leDelay->setValidator(new DelayValidator(this));
     nameControls();
     // What a user learns by trying, said to screen readers up front.
     ui->cbTrigger->setAccessibleDescription(QStringLiteral("%1, %2 or %3")
@@ -98,7 +143,8 @@ ChannelWidget::ChannelWidget(QWidget *parent)
             .arg(ui->dsbAmplitude->textFromValue(ui->dsbAmplitude->minimum()),
                  ui->dsbAmplitude->textFromValue(ui->dsbAmplitude->maximum())));
     ui->leDelay->setAccessibleDescription(
-        QStringLiteral("Picoseconds, any decimal number, such as 1500.5 or 1e3"));
+        QStringLiteral("Picoseconds, any decimal number, such as %1 or 1e3")
+            .arg(delayText(1500.5)));
 
     connect(ui->pbSetDelay, &QPushButton::clicked, this, &ChannelWidget::requestSetDelay);
     connect(ui->pbGetDelay, &QPushButton::clicked, this,
@@ -194,17 +240,10 @@ void ChannelWidget::requestSetDelay()
         emit setDelayClicked(channelIndex, shownDelay);
         return;
     }
-
-    // The validator lets the user type in their own locale ("1,5" in German);
-    // the C locale ("1500.5", "1e3") is accepted as well.
-    const auto *validator = qobject_cast<const QDoubleValidator *>(ui->leDelay->validator());
-    bool ok = false;
-    double value = validator->locale().toDouble(text, &ok);
-    if (!ok)
-        value = text.toDouble(&ok);
-    if (!ok || !std::isfinite(value)) {
+    const std::optional<double> value = delayValue(text);
+    if (!value) {
         qDebug() << "not a number:" << text;
         return;
     }
-    emit setDelayClicked(channelIndex, value);
+    emit setDelayClicked(channelIndex, *value);
 }

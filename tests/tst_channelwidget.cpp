@@ -436,18 +436,52 @@ void tst_ChannelWidget::setDelayKeepsEveryDigit_data()
     QTest::addColumn<QString>("locale");
     QTest::addColumn<double>("value");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("edit"); // typed at the end of the text shown; \b erases
+    QTest::addColumn<double>("sent");
 
-    QTest::newRow("zero") << "C" << 0.0 << "0";
-    QTest::newRow("fraction") << "C" << 250.5 << "250.5";
-    QTest::newRow("six digits") << "C" << 999999.0 << "999999";
-    QTest::newRow("one million keeps its exponent form") << "C" << 1000000.0 << "1e+06";
-    QTest::newRow("seven digits are not rounded") << "C" << 1234567.0 << "1234567";
-    QTest::newRow("small") << "C" << 0.00001 << "1e-05";
-    QTest::newRow("negative") << "C" << -1500.25 << "-1500.25";
-    QTest::newRow("many digits") << "C" << 123456.789012 << "123456.789012";
-    QTest::newRow("German user: point still shown") << "de_DE" << 1234.5 << "1234.5";
-    QTest::newRow("German user: text that reads as a grouped number")
-        << "de_DE" << 1.234 << "1.234";
+    QTest::newRow("zero") << "C" << 0.0 << "0"
+                          << "" << 0.0;
+    QTest::newRow("fraction") << "C" << 250.5 << "250.5"
+                              << "" << 250.5;
+    QTest::newRow("six digits") << "C" << 999999.0 << "999999"
+                                << "" << 999999.0;
+    QTest::newRow("one million keeps its exponent form") << "C" << 1000000.0 << "1e+06"
+                                                         << "" << 1000000.0;
+    QTest::newRow("seven digits are not rounded") << "C" << 1234567.0 << "1234567"
+                                                  << "" << 1234567.0;
+    QTest::newRow("small") << "C" << 0.00001 << "1e-05"
+                           << "" << 0.00001;
+    QTest::newRow("negative") << "C" << -1500.25 << "-1500.25"
+                              << "" << -1500.25;
+    QTest::newRow("many digits") << "C" << 123456.789012 << "123456.789012"
+                                 << "" << 123456.789012;
+    QTest::newRow("German user: decimal comma, as in the amplitude box")
+        << "de_DE" << 1234.5 << "1234,5"
+        << "" << 1234.5;
+    QTest::newRow("German user: no group separator") << "de_DE" << 1234567.0 << "1234567"
+                                                     << "" << 1234567.0;
+
+    // Read back, the last digit changed, Set: the number the field then shows, in every desktop's
+    // form. A German desktop sent 1235 for "1.235" when "." grouped thousands there.
+    const struct
+    {
+        const char *locale;
+        QChar point;
+    } desktops[] = {{"de_DE", ','}, {"fr_FR", ','}, {"en_US", '.'}, {"C", '.'}};
+    for (const auto &desktop : desktops) {
+        const auto row = [&desktop](const char *shown, double value, char digit, double sent) {
+            QTest::addRow("%s: %s edited to end in %c", desktop.locale, shown, digit)
+                << desktop.locale << value << QString::fromLatin1(shown).replace('.', desktop.point)
+                << QStringLiteral("\b") + QLatin1Char(digit) << sent;
+        };
+        row("1.234", 1.234, '5', 1.235);
+        row("12.345", 12.345, '6', 12.346);
+        row("1234.5", 1234.5, '7', 1234.7);
+    }
+    QTest::newRow("German user: typed 1,5") << "de_DE" << 0.0 << "0"
+                                            << "\b1,5" << 1.5;
+    QTest::newRow("German user: typed in the C form, 1.5") << "de_DE" << 0.0 << "0"
+                                                           << "\b1.5" << 1.5;
 }
 
 void tst_ChannelWidget::setDelayKeepsEveryDigit()
@@ -455,19 +489,26 @@ void tst_ChannelWidget::setDelayKeepsEveryDigit()
     QFETCH(QString, locale);
     QFETCH(double, value);
     QFETCH(QString, text);
+    QFETCH(QString, edit);
+    QFETCH(double, sent);
 
     QLocale::setDefault(QLocale(locale));
     ChannelWidget panel;
     panel.setChannelIndex(4);
     panel.setDelay(value);
-    QCOMPARE(child<QLineEdit>(panel, "leDelay")->text(), text);
+    auto *field = child<QLineEdit>(panel, "leDelay");
+    const QString shown = field->text();
+    // Keystroke by keystroke, through the field's validator, as a user edits.
+    QTest::keyClick(field, Qt::Key_End);
+    QTest::keyClicks(field, edit);
 
     QSignalSpy set(&panel, &ChannelWidget::setDelayClicked);
     child<QPushButton>(panel, "pbSetDelay")->click();
     QCOMPARE(set.count(), 1);
     // Exactly the value shown, not one rounded on the way.
-    QVERIFY2(set.at(0).at(1).toDouble() == value,
+    QVERIFY2(set.at(0).at(1).toDouble() == sent,
              qPrintable(QString::number(set.at(0).at(1).toDouble(), 'g', 17)));
+    QCOMPARE(shown, text);
 }
 
 void tst_ChannelWidget::setDelayReadsTypedText_data()
@@ -485,14 +526,14 @@ void tst_ChannelWidget::setDelayReadsTypedText_data()
                                 << "-2.5" << -2.5;
     QTest::newRow("German comma") << "de_DE"
                                   << "1,5" << 1.5;
-    QTest::newRow("German grouped") << "de_DE"
-                                    << "1.234,5" << 1234.5;
+    QTest::newRow("German grouped: a delay has no group separator") << "de_DE"
+                                                                    << "1.234,5" << nothing;
     QTest::newRow("German user typing a point") << "de_DE"
                                                 << "1500.5" << 1500.5;
     QTest::newRow("German user typing an exponent") << "de_DE"
                                                     << "1e3" << 1000.0;
-    QTest::newRow("English grouped") << "en_US"
-                                     << "1,500.5" << 1500.5;
+    QTest::newRow("English grouped: a delay has no group separator") << "en_US"
+                                                                     << "1,500.5" << nothing;
     QTest::newRow("letters") << "C"
                              << "abc" << nothing;
     QTest::newRow("empty") << "C"

@@ -8,6 +8,7 @@
 #include <QAccessibleWidget>
 #include <QDebug>
 #include <QDoubleValidator>
+#include <QOperatingSystemVersion>
 
 #include <algorithm>
 #include <cmath>
@@ -68,7 +69,13 @@ public:
 // its purpose to a label's buddy, which the trigger rows do not have: screen readers would hear
 // "OFF" nine times over. Here a combo box is called by its accessible name ("T3 trigger") on
 // every system, as Qt does on Windows, and the item it shows is its value.
-class NamedComboBoxAccessible : public QAccessibleWidget
+//
+// Orca takes a combo box's value from the item its Selection interface (or its list's) says is
+// selected, or from its Text interface. Qt 6.4 offers no Selection through AT-SPI, so on Linux
+// the box also shows the item as read-only text: Orca then says "T3 trigger combo box IN2"
+// rather than leaving the value out. Windows keeps the value alone: UI Automation reads it there,
+// and a text pattern would present a box the user cannot type in as text.
+class NamedComboBoxAccessible : public QAccessibleWidget, public QAccessibleTextInterface
 {
 public:
     explicit NamedComboBoxAccessible(QComboBox *box)
@@ -101,11 +108,41 @@ public:
     {
         return child && child->object() == box()->view() ? 0 : -1;
     }
+    void *interface_cast(QAccessible::InterfaceType type) override
+    {
+        if (type == QAccessible::TextInterface
+            && QOperatingSystemVersion::currentType() != QOperatingSystemVersion::Windows) {
+            return static_cast<QAccessibleTextInterface *>(this);
+        }
+        return QAccessibleWidget::interface_cast(type);
+    }
     QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
     void doAction(const QString &action) override
     {
         if (action == showMenuAction() || action == pressAction())
             box()->showPopup();
+    }
+
+    // The item shown, as text that cannot be selected, edited or pointed into.
+    QString text(int start, int end) const override
+    {
+        return box()->currentText().mid(start, end - start);
+    }
+    int characterCount() const override { return int(box()->currentText().size()); }
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override { }
+    int selectionCount() const override { return 0; }
+    void selection(int, int *start, int *end) const override { *start = *end = 0; }
+    void addSelection(int, int) override { }
+    void removeSelection(int) override { }
+    void setSelection(int, int, int) override { }
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint &) const override { return -1; }
+    void scrollToSubstring(int, int) override { }
+    QString attributes(int offset, int *start, int *end) const override
+    {
+        *start = *end = offset;
+        return {};
     }
 
 private:

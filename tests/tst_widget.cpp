@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMetaMethod>
+#include <QOperatingSystemVersion>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTabBar>
@@ -453,7 +454,24 @@ void tst_Widget::accessibleControls()
     };
     QCOMPARE(said("lImage", QAccessible::Name), "Tarvo Model 318, front panel");
     QCOMPARE(said("leTcpIpAdress", QAccessible::Name), "Instrument address");
-    QCOMPARE(said("wChannel4/cbTrigger", QAccessible::Value), "OFF");
+    // Each trigger box's value is the item it shows: its value for UI Automation, and on Linux
+    // also its text, which Orca reads (it says "T3 trigger combo box IN2").
+    const QStringList items = {"OFF", "IN1", "IN2"};
+    for (int channel = 0; channel < 9; ++channel) {
+        auto *panel =
+            child<ChannelWidget>(w, qPrintable(QStringLiteral("wChannel%1").arg(channel)));
+        panel->setTriggerType(channel % 3);
+        QAccessibleInterface *box =
+            QAccessible::queryAccessibleInterface(child(*panel, "cbTrigger"));
+        QCOMPARE(box->text(QAccessible::Value), items.at(channel % 3));
+        QAccessibleTextInterface *text = box->textInterface();
+        if (QOperatingSystemVersion::currentType() == QOperatingSystemVersion::Windows) {
+            QVERIFY2(!text, "a text pattern would present the box as text to UI Automation");
+        } else {
+            QVERIFY2(text, qPrintable(panel->objectName()));
+            QCOMPARE(text->text(0, text->characterCount()), items.at(channel % 3));
+        }
+    }
     QCOMPARE(said("wChannel4/sbWidth", QAccessible::Description),
              "Whole nanoseconds from 10 to 1000000");
     QCOMPARE(said("wChannel4/dsbAmplitude", QAccessible::Description), "Volts from 2.00 to 5.00");

@@ -211,12 +211,13 @@ QByteArrayView firstPiece(QByteArrayView line)
 // before their replies, echoes of lines sent since the last reply, the answers to set lines (no
 // comma, one per set line at most), the replies still owed to earlier queries and, from an
 // instrument that answers wrongly, the reply to a query about another source or channel.
-// While a read-back is owed, any line that names a source or channel may be its reply; while an
-// identity query is owed, any line that names none may be the identity.
+// An identity reply names no source or channel and, once the instrument has given its identity
+// on this connection (`identityReply`), repeats it. While a read-back is owed, any other line may
+// be its reply; while an identity query is owed, an identity reply may be that query's.
 enum class Incoming { Reply, Blank, Echo, SetAnswer, LateReply, LateIdentity, OtherTarget };
 Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
                           const QByteArrayList &sentSinceReply, int unansweredSets,
-                          const QByteArrayList &owedReplies)
+                          const QByteArrayList &owedReplies, QByteArrayView identityReply)
 {
     const QByteArrayView text = line.trimmed();
     if (text.isEmpty())
@@ -229,9 +230,10 @@ Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
     if (!line.contains(',') && unansweredSets > 0)
         return Incoming::SetAnswer;
     const std::optional<Target> named = targetNamed(firstPiece(line));
-    if (named && readBackOwed(owedReplies))
+    const bool identity = !named && (identityReply.isEmpty() || text == identityReply);
+    if (!identity && readBackOwed(owedReplies))
         return Incoming::LateReply;
-    if (!named && identityOwed(owedReplies))
+    if (identity && identityOwed(owedReplies))
         return Incoming::LateIdentity;
     const std::optional<Target> queried = targetNamed(target);
     if (queried && named && !(*named == *queried))
@@ -401,6 +403,7 @@ void Widget::on_pbConnect_clicked()
     sentSinceReply.clear();
     unansweredSets = 0;
     owedReplies.clear();
+    identityReply.clear();
     if (!reconnecting)
         recentLosses.clear();
     socket->setProxy(QNetworkProxy::NoProxy);
@@ -505,8 +508,8 @@ bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &l
         const bool lineEnded = takeLine(link, line, dropped);
         const bool unfinished = !line.isEmpty() && replyDeadline.hasExpired();
         if (lineEnded || (unfinished && paused.hasExpired())) {
-            const Incoming incoming =
-                classifyIncoming(line, target, sentSinceReply, unansweredSets, owedReplies);
+            const Incoming incoming = classifyIncoming(line, target, sentSinceReply, unansweredSets,
+                                                       owedReplies, identityReply);
             if (incoming == Incoming::Reply)
                 return true;
             if (incoming == Incoming::SetAnswer)
@@ -544,7 +547,8 @@ bool Widget::discardWaiting(QTcpSocket *link)
     logDiscarded(before);
     QByteArrayView rest = before;
     for (qsizetype length = lineLength(rest); length >= 0; length = lineLength(rest)) {
-        if (classifyIncoming(rest.first(length), {}, sentSinceReply, unansweredSets, owedReplies)
+        if (classifyIncoming(rest.first(length), {}, sentSinceReply, unansweredSets, owedReplies,
+                             identityReply)
             == Incoming::LateIdentity)
             settleOwed(owedReplies);
         rest = rest.sliced(length);
@@ -639,6 +643,10 @@ QString Widget::query(const QString &command, bool waitForReply)
         sentSinceReply.clear();
         unansweredSets = 0;
         owedReplies.clear();
+        // Given in answer to the identity query after connecting, the identity marks the
+        // instrument's place later on, when replies come too late to be told apart.
+        if (isIdentityQuery(bytes) && !resynchronising && !targetNamed(firstPiece(reply)))
+            identityReply = reply.trimmed();
     } else {
         logDiscarded(std::exchange(reply, QByteArray()));
         // With no read-back owed before it, a reply about another source or channel was this

@@ -76,6 +76,7 @@ private:
     // Queries whose waits ended without their reply, oldest first: the instrument may still send
     // it. Read-backs, and identity queries, whose reply marks where the instrument has got to.
     QByteArrayList owedReplies;
+    QByteArray identityReply; // as the instrument gave it on this connection, if it did
     // The last query went out, waited for its reply, and not one byte came back in that time.
     bool lastQueryUnheard = false;
     // The last read-back was not sent: a reply owed by an earlier one may still come.

@@ -194,8 +194,8 @@ int main(int argc, char *argv[])
     for (const QString &hold : holds) {
         const qsizetype separator = hold.lastIndexOf('=');
         bool ok = false;
-        const int ms = hold.mid(separator + 1).toInt(&ok);
-        if (separator <= 0 || !ok || ms < 0)
+        const int ms = separator > 0 ? QStringView(hold).sliced(separator + 1).toInt(&ok) : -1;
+        if (!ok || ms < 0)
             failOption("hold", hold);
         options.holdMs.insert(hold.left(separator).toUtf8(), ms);
     }

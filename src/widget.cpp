@@ -161,9 +161,9 @@ bool identityOwed(const QByteArrayList &owedReplies)
 // settles the least.
 void settleOwed(QByteArrayList &owedReplies)
 {
-    const auto identity = std::find_if(owedReplies.begin(), owedReplies.end(), isIdentityQuery);
-    if (identity != owedReplies.end())
-        owedReplies.erase(owedReplies.begin(), identity + 1);
+    const auto identity = std::find_if(owedReplies.cbegin(), owedReplies.cend(), isIdentityQuery);
+    if (identity != owedReplies.cend())
+        owedReplies.erase(owedReplies.cbegin(), identity + 1);
 }
 
 // A source or channel name, F or T and a number in any case, white space around it
@@ -585,25 +585,23 @@ QString Widget::query(const QString &command, bool waitForReply)
 
     const QString line = command + QLatin1String("\r\n");
     const QByteArray bytes = line.toLocal8Bit();
-    bool heardBefore = false;
     if (waitForReply) {
         // Whatever the instrument sent before this query (an answer to a set
         // line, a late reply) must not be read as its reply.
-        heardBefore = discardWaiting(link);
+        const bool heardBefore = discardWaiting(link);
         // A reply that an earlier read-back still owes would pass for this one's if it named
         // the same channel: the instrument must first show that it has nothing more to send.
         if (link->state() == QAbstractSocket::ConnectedState && !isIdentityQuery(bytes)
             && readBackOwed(owedReplies)) {
             const bool heardResync = resynchronise();
-            if (link && link->state() == QAbstractSocket::ConnectedState
-                && readBackOwed(owedReplies)) {
+            if (link->state() == QAbstractSocket::ConnectedState && readBackOwed(owedReplies)) {
                 qDebug() << "not sent, a reply to an earlier query may still come:" << line;
                 lastQueryHeldBack = true;
                 lastQueryUnheard = !heardBefore && !heardResync;
                 return QString();
             }
         }
-        if (!link || link->state() != QAbstractSocket::ConnectedState)
+        if (link->state() != QAbstractSocket::ConnectedState)
             return QString();
         // Anything at all, even what cannot be the reply, shows the instrument is still there.
         lastQueryUnheard = !heardBefore;

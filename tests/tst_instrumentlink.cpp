@@ -458,24 +458,18 @@ void tst_InstrumentLink::repliesReachTheirOwnControl_data()
     // identity query before that Get shows when the instrument has caught up.
     SimulatorOptions held = instrumentAt("127.0.0.19");
     held.holdMs.insert("WIDTH? T3", 2500);
+    const QStringList getWidthThenDelay = {"wChannel3/pbGetWidth", "wChannel3/pbGetDelay"};
+    const QStringList caughtUp = {
+        R"(answer: "")",
+        QStringLiteral(R"(answer: "%1\r\n")").arg(QLatin1String(Instrument::identity)),
+        R"(answer: "T3,0\r\n")"};
     QTest::newRow("width held 2.5 s, then a Get of the delay")
-        << held << QStringList{"wChannel3/pbGetWidth", "wChannel3/pbGetDelay"}
-        << "wChannel3/leDelay" << QVariant("7") << "0"
-        << QStringList{
-               R"(answer: "")",
-               QStringLiteral(R"(answer: "%1\r\n")").arg(QLatin1String(Instrument::identity)),
-               R"(answer: "T3,0\r\n")"};
-
+        << held << getWidthThenDelay << "wChannel3/leDelay" << QVariant("7") << "0" << caughtUp;
     // Late, and naming no channel: it is not the identity, which the instrument gave on
     // connecting.
     held.replies.insert("WIDTH? T3", "ERR");
     QTest::newRow("width held 2.5 s, answered without a channel, then a Get of the delay")
-        << held << QStringList{"wChannel3/pbGetWidth", "wChannel3/pbGetDelay"}
-        << "wChannel3/leDelay" << QVariant("7") << "0"
-        << QStringList{
-               R"(answer: "")",
-               QStringLiteral(R"(answer: "%1\r\n")").arg(QLatin1String(Instrument::identity)),
-               R"(answer: "T3,0\r\n")"};
+        << held << getWidthThenDelay << "wChannel3/leDelay" << QVariant("7") << "0" << caughtUp;
 
     SimulatorOptions canned = instrumentAt("127.0.0.19");
     canned.replies.insert("WIDTH? T5", "T4,300");

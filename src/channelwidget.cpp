@@ -59,8 +59,10 @@ public:
         const State own = QDoubleValidator::validate(input, pos);
         if (own == Acceptable)
             return own;
+        QLocale cForm = QLocale::c();
+        cForm.setNumberOptions(QLocale::RejectGroupSeparator); // the C form groups with ","
         QDoubleValidator c;
-        c.setLocale(QLocale::c());
+        c.setLocale(cForm);
         return std::max(own, c.validate(input, pos));
     }
 };

@@ -480,6 +480,12 @@ void tst_ChannelWidget::setDelayKeepsEveryDigit_data()
     }
     QTest::newRow("German user: typed 1,5") << "de_DE" << 0.0 << "0"
                                             << "\b1,5" << 1.5;
+    QTest::newRow("German user: the comma after a point is refused, no group separator")
+        << "de_DE" << 0.0 << "0"
+        << "\b1.234,5" << 1.2345;
+    QTest::newRow("English user: the comma is refused, no group separator")
+        << "en_US" << 0.0 << "0"
+        << "\b1,500.5" << 1500.5;
     QTest::newRow("German user: typed in the C form, 1.5") << "de_DE" << 0.0 << "0"
                                                            << "\b1.5" << 1.5;
 }

@@ -15,36 +15,39 @@
 #include <optional>
 
 namespace {
-// The delay field takes a number as its user writes it: in the desktop's own form ("1,5" on a
-// German desktop) or in the C form ("1.5", "1e3"), and never with group separators. A delay has
-// none, and where "." groups thousands (German, Dutch, Italian...) it would make "1.234" a
-// thousand times larger than the 1.234 the field shows.
+// The delay field shows a delay in the C form, as the instrument writes it ("1.234", "1e+06"), on
+// every desktop: that form reads back on all of them, where some desktops' own forms do not
+// ("1×10^+06" in Swedish, Arabic digits). It takes that form or the desktop's own ("1,5" on a
+// German desktop), and never a group separator. A delay has none, and where "." groups
+// thousands (German, Dutch, Italian...) it would make "1.234" a thousand times larger than the
+// 1.234 the field shows.
 QLocale delayLocale()
 {
     QLocale locale;
-    locale.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    locale.setNumberOptions(QLocale::RejectGroupSeparator);
     return locale;
 }
 
-// The shortest text that reads back as exactly the same number, in the desktop's form.
+// The shortest text that reads back as exactly the same number.
 QString delayText(double value)
 {
-    return delayLocale().toString(value, 'g', QLocale::FloatingPointShortest);
+    return QString::number(value, 'g', QLocale::FloatingPointShortest);
 }
 
-// What the user typed or left in the field, read as delayText writes it or in the C form.
+// What the user typed or left in the field: the C form, or the desktop's without groups. No
+// text reads as a number in one and as another number in the other.
 std::optional<double> delayValue(const QString &text)
 {
     bool ok = false;
-    double value = delayLocale().toDouble(text, &ok);
+    double value = text.toDouble(&ok);
     if (!ok)
-        value = text.toDouble(&ok);
+        value = delayLocale().toDouble(text, &ok);
     if (!ok || !std::isfinite(value))
         return std::nullopt;
     return value;
 }
 
-// Lets through, keystroke by keystroke, what delayValue reads: the desktop's form or the C form.
+// Lets through, keystroke by keystroke, what delayValue reads: the C form or the desktop's.
 class DelayValidator : public QDoubleValidator
 {
 public:
@@ -182,8 +185,7 @@ ChannelWidget::ChannelWidget(QWidget *parent)
             .arg(ui->dsbAmplitude->textFromValue(ui->dsbAmplitude->minimum()),
                  ui->dsbAmplitude->textFromValue(ui->dsbAmplitude->maximum())));
     ui->leDelay->setAccessibleDescription(
-        QStringLiteral("Picoseconds, any decimal number, such as %1 or 1e3")
-            .arg(delayText(1500.5)));
+        QStringLiteral("Picoseconds, any decimal number, such as 1500.5 or 1e3"));
 
     connect(ui->pbSetDelay, &QPushButton::clicked, this, &ChannelWidget::requestSetDelay);
     connect(ui->pbGetDelay, &QPushButton::clicked, this,

@@ -455,24 +455,23 @@ void tst_ChannelWidget::setDelayKeepsEveryDigit_data()
                               << "" << -1500.25;
     QTest::newRow("many digits") << "C" << 123456.789012 << "123456.789012"
                                  << "" << 123456.789012;
-    QTest::newRow("German user: decimal comma, as in the amplitude box")
-        << "de_DE" << 1234.5 << "1234,5"
-        << "" << 1234.5;
+    QTest::newRow("German user: point still shown") << "de_DE" << 1234.5 << "1234.5"
+                                                    << "" << 1234.5;
     QTest::newRow("German user: no group separator") << "de_DE" << 1234567.0 << "1234567"
                                                      << "" << 1234567.0;
+    QTest::newRow("Swedish user: an exponent that reads back, not 1x10^+06")
+        << "sv_SE" << 1000000.0 << "1e+06"
+        << "\b7" << 10000000.0;
+    QTest::newRow("English user: exponent as the instrument writes it")
+        << "en_US" << 1000000.0 << "1e+06"
+        << "" << 1000000.0;
 
-    // Read back, the last digit changed, Set: the number the field then shows, in every desktop's
-    // form. A German desktop sent 1235 for "1.235" when "." grouped thousands there.
-    const struct
-    {
-        const char *locale;
-        QChar point;
-    } desktops[] = {{"de_DE", ','}, {"fr_FR", ','}, {"en_US", '.'}, {"C", '.'}};
-    for (const auto &desktop : desktops) {
-        const auto row = [&desktop](const char *shown, double value, char digit, double sent) {
-            QTest::addRow("%s: %s edited to end in %c", desktop.locale, shown, digit)
-                << desktop.locale << value << QString::fromLatin1(shown).replace('.', desktop.point)
-                << QStringLiteral("\b") + QLatin1Char(digit) << sent;
+    // Read back, the last digit changed, Set: the number the field then shows, on every desktop.
+    // A German desktop sent 1235 for "1.235", where "." groups thousands.
+    for (const char *locale : {"de_DE", "fr_FR", "en_US", "C"}) {
+        const auto row = [locale](const char *shown, double value, char digit, double sent) {
+            QTest::addRow("%s: %s edited to end in %c", locale, shown, digit)
+                << locale << value << shown << QStringLiteral("\b") + QLatin1Char(digit) << sent;
         };
         row("1.234", 1.234, '5', 1.235);
         row("12.345", 12.345, '6', 12.346);

@@ -24,8 +24,8 @@ if(WIN32)
     set(CPACK_NSIS_MUI_ICON ${PROJECT_SOURCE_DIR}/data/icons/org.tarvo.dg318.ico)
     set(CPACK_NSIS_MUI_UNIICON ${PROJECT_SOURCE_DIR}/data/icons/org.tarvo.dg318.ico)
     set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSES/BSD-3-Clause.txt)
-    # The installer is our own (cmake/NSIS.template.in): it installs for the user who runs it,
-    # into that user's programs folder, and needs no administrator rights.
+    # The installer is our own (cmake/NSIS.template.in): with administrator rights it installs
+    # for every user of the PC, without them for the user who runs it.
     list(APPEND CMAKE_MODULE_PATH ${PROJECT_SOURCE_DIR}/cmake)
     set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack-windows.cmake)
     # The zip unpacks into one folder named after it.

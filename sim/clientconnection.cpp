@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <chrono>
 #include <iterator>
+#include <utility>
 
 using std::chrono::ceil;
 using std::chrono::milliseconds;
@@ -112,6 +113,8 @@ void ClientConnection::handleLine(const QByteArray &line)
         reply.bytes = fuzzReply(command.trimmed().split(' ').value(1));
     else if (understood && reply.bytes.isEmpty() && m_options.answerSets)
         reply.bytes = *m_options.answerSets + "\r\n";
+    else if (understood && reply.bytes.isEmpty() && m_options.confirmSets)
+        reply.bytes = command.mid(command.indexOf(' ') + 1).trimmed() + "\r\n";
     else if (understood && m_options.floodBytes > 0 && Instrument::commandOf(command) == "*IDN?")
         reply.floodSize = m_options.floodBytes;
     // Garbage stays as random as it came; a flood ends in the bytes it holds.
@@ -123,13 +126,41 @@ void ClientConnection::handleLine(const QByteArray &line)
     const auto mutes = [&command](const QString &prefix) {
         return command.startsWith(prefix.toUtf8());
     };
-    if (m_options.silent || m_linesReceived <= m_options.silentForLines || reply.size() == 0
+    const int linesTaken = m_instrument.countLine();
+    if (m_options.silent || linesTaken <= m_options.silentForLines || reply.size() == 0
         || std::any_of(m_options.mutePrefixes.cbegin(), m_options.mutePrefixes.cend(), mutes))
         return;
 
-    reply.answer = true;
-    enqueue(reply,
-            m_busyUntil + (query ? m_options.lateMs : 0) + m_options.holdMs.value(command, 0));
+    // A serial bridge in telnet mode negotiates first; its bytes come before the first answer.
+    if (m_options.telnetGreeting && !std::exchange(m_answered, true))
+        reply.bytes.prepend("\xff\xfb\x03\xff\xfb\x01");
+    // A held answer is one lost and sent again: the first time only.
+    const int heldMs = m_options.holdMs.contains(command) && m_instrument.firstTime(command)
+        ? m_options.holdMs.value(command)
+        : 0;
+    const QDeadlineTimer due = m_busyUntil + (query ? m_options.lateMs : 0) + heldMs;
+    const auto cut = m_options.cuts.constFind(command);
+    if (cut != m_options.cuts.cend() && reply.floodSize == 0 && cut->first < reply.bytes.size()) {
+        PendingReply head;
+        head.bytes = reply.bytes.left(cut->first);
+        enqueue(head, due);
+        reply.bytes.remove(0, cut->first);
+        reply.answer = true;
+        enqueue(reply, due + cut->second);
+    } else {
+        reply.answer = true;
+        enqueue(reply, due);
+    }
+    if (m_options.repeatMs >= 0 && reply.floodSize == 0) {
+        PendingReply again;
+        again.bytes = reply.bytes;
+        enqueue(again, due + m_options.repeatMs);
+    }
+    if (m_options.afterAnswer && query) {
+        PendingReply trailer;
+        trailer.bytes = *m_options.afterAnswer + m_options.terminator;
+        enqueue(trailer, due + m_options.afterAnswerMs);
+    }
 }
 
 // Like an instrument that reboots: the line that triggers it goes unanswered and unapplied,

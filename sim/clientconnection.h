@@ -57,6 +57,7 @@ private:
     QRandomGenerator m_random;
     int m_linesReceived = 0;
     bool m_dropped = false;
+    bool m_answered = false; // has written an answer on this connection
     // When the line taken up last is done. A deadline of 0 ms is merely "expired", at no
     // particular time (Qt 6.8 puts it at the start of the clock): "now" is current().
     QDeadlineTimer m_busyUntil = QDeadlineTimer::current(Qt::PreciseTimer);

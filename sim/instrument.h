@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QSet>
 
 #include <array>
 
@@ -31,6 +32,17 @@ public:
     // The command word of a line in upper case, e.g. "FREQ?" for "freq? f1".
     static QByteArray commandOf(const QByteArray &line);
 
+    // Counts a line taken up, over every connection; returns how many so far. An instrument
+    // busy for its first lines is busy for them whoever sends them.
+    int countLine() { return ++m_linesTaken; }
+    // Whether `line` comes for the first time, on any connection.
+    bool firstTime(const QByteArray &line)
+    {
+        const qsizetype before = m_linesSeen.size();
+        m_linesSeen.insert(line);
+        return m_linesSeen.size() > before;
+    }
+
 private:
     bool answer(const QByteArray &command, const QList<QByteArray> &arguments, QByteArray *reply);
     bool query(const QByteArray &command, const QByteArray &target, QByteArray *reply) const;
@@ -45,4 +57,6 @@ private:
     std::array<int, channelCount> m_widthNs;
     std::array<int, channelCount> m_amplitudeMv;
     std::array<double, channelCount> m_delayPs;
+    int m_linesTaken = 0;
+    QSet<QByteArray> m_linesSeen;
 };

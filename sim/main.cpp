@@ -122,8 +122,8 @@ int main(int argc, char *argv[])
         {"mute", "Never answer lines that begin with <prefix> (repeatable).", "prefix"},
         {"silent", "Read everything, answer nothing."},
         {"silent-for",
-         "Answer none of a connection's first <n> lines, then answer as usual (an instrument "
-         "busy in a front-panel menu).",
+         "Answer none of the first <n> lines, on whichever connection they come, then answer as "
+         "usual (an instrument busy in a front-panel menu).",
          "n"},
         {"drop-after", "Close a connection when its <n>-th line arrives.", "n"},
         {"refuse", "Close every connection as soon as it is accepted."},
@@ -132,10 +132,28 @@ int main(int argc, char *argv[])
          "speaks another protocol, a bridge that drops its clients).",
          "ms"},
         {"hold",
-         "Hold the answer to <line> back <ms> milliseconds, every later answer waiting behind "
-         "it, as a network does that sends a lost packet again (repeatable), e.g. "
+         "Hold the answer to <line> back <ms> milliseconds the first time it comes, every later "
+         "answer waiting behind it, as a network does that sends a lost packet again "
+         "(repeatable), e.g. "
          "\"AMPL? T3=2200\".",
          "line=ms"},
+        {"confirm-sets",
+         "Answer every set line with its channel and value, as \"T3,350\" for \"WIDTH T3,350\"."},
+        {"repeat",
+         "Write every answer once more, <ms> milliseconds after the first time (an instrument that "
+         "repeats itself, a bridge that sends again).",
+         "ms"},
+        {"telnet",
+         "Put a serial bridge's telnet negotiation (IAC WILL SUPPRESS-GO-AHEAD, IAC WILL ECHO) in "
+         "front of a connection's first answer."},
+        {"cut",
+         "Write the answer to <line> in two pieces: its first <n> bytes, then the rest <ms> "
+         "milliseconds later (repeatable), e.g. \"AMPL? T3=4:250\".",
+         "line=n:ms"},
+        {"after-answer",
+         "Write <text> after every answer to a query, <ms> milliseconds after it, in a write of "
+         "its own, e.g. \"OK=3\".",
+         "text=ms"},
         {"garbage", "Answer every line with random bytes made from <seed>.", "seed"},
         {"flood", "Answer *IDN? with <bytes> bytes.", "bytes"},
         {"fuzz", "Answer queries with random, almost valid replies made from <seed>.", "seed"},
@@ -198,6 +216,32 @@ int main(int argc, char *argv[])
         if (!ok || ms < 0)
             failOption("hold", hold);
         options.holdMs.insert(hold.left(separator).toUtf8(), ms);
+    }
+    options.confirmSets = parser.isSet("confirm-sets");
+    if (parser.isSet("repeat"))
+        options.repeatMs = int(number(parser, "repeat", 0, INT_MAX));
+    options.telnetGreeting = parser.isSet("telnet");
+    const QStringList cuts = parser.values("cut");
+    for (const QString &cut : cuts) {
+        const qsizetype separator = cut.lastIndexOf('=');
+        const QStringList split = cut.mid(separator + 1).split(':');
+        bool bytesOk = false;
+        bool msOk = false;
+        const int bytes = split.value(0).toInt(&bytesOk);
+        const int ms = split.value(1).toInt(&msOk);
+        if (separator <= 0 || split.size() != 2 || !bytesOk || !msOk || bytes < 1 || ms < 0)
+            failOption("cut", cut);
+        options.cuts.insert(cut.left(separator).toUtf8(), {bytes, ms});
+    }
+    if (parser.isSet("after-answer")) {
+        const QString after = parser.value("after-answer");
+        const qsizetype separator = after.lastIndexOf('=');
+        bool ok = false;
+        const int ms = separator > 0 ? QStringView(after).sliced(separator + 1).toInt(&ok) : -1;
+        if (!ok || ms < 0)
+            failOption("after-answer", after);
+        options.afterAnswer = after.left(separator).toUtf8();
+        options.afterAnswerMs = ms;
     }
     if (parser.isSet("garbage"))
         options.garbageSeed = quint32(number(parser, "garbage", 0, UINT_MAX));

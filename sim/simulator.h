@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <utility>
 
 class QTcpServer;
 
@@ -33,7 +34,7 @@ struct SimulatorOptions
     int lateMs = 0;                       // extra delay before answers to queries
     QStringList mutePrefixes;             // never answer lines that begin with one of these
     bool silent = false;                  // answer nothing at all
-    int silentForLines = 0;               // answer none of a connection's first n lines
+    int silentForLines = 0;               // answer none of the first n lines, on any connection
     int dropAfterLines = 0;               // close a connection when its n-th line arrives
     int closeAfterAnswerMs = -1;          // close a connection this long after each answer
     bool refuse = false;                  // close every connection as soon as it is accepted
@@ -42,9 +43,18 @@ struct SimulatorOptions
     qint64 floodBytes = 0;           // answer "*IDN?" with this many bytes
     QMap<QByteArray, QByteArray>
         replies; // answer these lines (without terminator) with this text and the terminator
-    // Hold the answers to these lines (without terminator) back this many milliseconds; every
-    // later answer waits behind them, as on one TCP stream.
+    // Hold the answers to these lines (without terminator) back this many milliseconds, the first
+    // time each comes; every later answer waits behind them, as on one TCP stream.
     QMap<QByteArray, int> holdMs;
+    // Habits of real instruments and of the bridges in front of them, all off by default.
+    bool confirmSets = false; // answer a set line with its channel and value: "T3,350"
+    int repeatMs = -1;        // write every answer once more, this long after the first time
+    bool telnetGreeting = false; // a bridge in telnet mode: its negotiation before the first answer
+    // Write the answer to these lines (without terminator) in two pieces: so many bytes, then the
+    // rest this many milliseconds later.
+    QMap<QByteArray, std::pair<int, int>> cuts;
+    std::optional<QByteArray> afterAnswer; // write this, with the terminator, after each answer
+    int afterAnswerMs = 0;                 // to a query, this long after it, in a write of its own
 };
 
 // Serves one simulated instrument over TCP to any number of clients at once.

@@ -306,6 +306,32 @@ void tst_Simulator::answersWithFaults_data()
     QTest::newRow("silent for two lines, then answering")
         << silentForTwo << QByteArray("FREQ F1,5\r\nFREQ? F1\r\nFREQ F2,6\r\nFREQ? F2\r\n")
         << QByteArray("OK\r\nF2,6\r\n");
+    QTest::newRow("hold: the first time only")
+        << holdF1 << QByteArray("FREQ? F1\r\nFREQ? F1\r\n") << QByteArray("F1,1000\r\nF1,1000\r\n");
+    SimulatorOptions confirming;
+    confirming.confirmSets = true;
+    QTest::newRow("confirm-sets answers with the channel and the value")
+        << confirming << QByteArray("WIDTH T3,350\r\nFREQ F2,6\r\nWIDTH? T3\r\n")
+        << QByteArray("T3,350\r\nF2,6\r\nT3,350\r\n");
+    SimulatorOptions repeating;
+    repeating.repeatMs = 40;
+    QTest::newRow("repeat writes every answer twice")
+        << repeating << QByteArray("WIDTH? T3\r\nDELAY? T3\r\n")
+        << QByteArray("T3,200\r\nT3,200\r\nT3,0\r\nT3,0\r\n");
+    SimulatorOptions telnet;
+    telnet.telnetGreeting = true;
+    QTest::newRow("telnet negotiation before the first answer only")
+        << telnet << QByteArray("FREQ? F1\r\nFREQ? F2\r\n")
+        << QByteArray("\xff\xfb\x03\xff\xfb\x01" "F1,1000\r\nF2,1000\r\n");
+    SimulatorOptions cut;
+    cut.cuts.insert("AMPL? T3", {4, 50});
+    QTest::newRow("cut writes an answer in two pieces")
+        << cut << QByteArray("AMPL? T3\r\nAMPL? T4\r\n") << QByteArray("T3,5\r\nT4,5\r\n");
+    SimulatorOptions trailing;
+    trailing.afterAnswer = QByteArray("OK");
+    trailing.afterAnswerMs = 3;
+    QTest::newRow("after-answer follows each answer to a query")
+        << trailing << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n") << QByteArray("F1,5\r\nOK\r\n");
 
     SimulatorOptions echo;
     echo.echo = true;

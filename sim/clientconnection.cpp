@@ -110,7 +110,7 @@ void ClientConnection::handleLine(const QByteArray &line)
     if (m_options.garbageSeed)
         reply.bytes = garbage();
     else if (m_options.fuzzSeed && query)
-        reply.bytes = fuzzReply(command.trimmed().split(' ').value(1));
+        reply.bytes = newFuzzReply(command.trimmed().split(' ').value(1));
     else if (understood && reply.bytes.isEmpty() && m_options.answerSets)
         reply.bytes = *m_options.answerSets + "\r\n";
     else if (understood && reply.bytes.isEmpty() && m_options.confirmSets)
@@ -279,15 +279,29 @@ QByteArray ClientConnection::garbage()
     return bytes;
 }
 
-// Replies that look almost like real ones: a few comma-separated pieces of source and channel
-// names, numbers at and beyond the 32-bit limits and in the forms instruments write them, trigger
-// keywords in any case, empty pieces and stray line ends. Every reply ends in a line end. Where the
-// first piece a client reads names a source or channel, it names the queried one (`target`, e.g.
-// "T3"), but for one reply in strayShare: a client waits out a reply for another one, so those stay
-// rare.
+// A reply that does not begin with the line the one before began with: a client cannot tell the
+// same line sent again from a reply of its own.
+QByteArray ClientConnection::newFuzzReply(const QByteArray &target)
+{
+    const auto firstLine = [](QByteArray reply) {
+        return reply.replace('\r', '\n').split('\n').value(0).trimmed();
+    };
+    QByteArray reply = fuzzReply(target);
+    while (firstLine(reply) == m_lastFuzzLine)
+        reply = fuzzReply(target);
+    m_lastFuzzLine = firstLine(reply);
+    return reply;
+}
+
+// Replies that look almost like real ones: the queried source or channel (`target`, e.g. "T3")
+// in one of its spellings, then a few comma-separated pieces of names, numbers at and beyond the
+// 32-bit limits and in the forms instruments write them, trigger keywords in any case, empty
+// pieces and stray line ends after the first piece. Every reply ends in a line end. One reply in
+// strayShare names another source or channel first, and one in strayShare nothing at all: a
+// client waits those out, so they stay rare.
 QByteArray ClientConnection::fuzzReply(const QByteArray &target)
 {
-    constexpr int strayShare = 250;
+    constexpr int strayShare = 1000;
     static const char *const numbers[] = {
         "0",          "1",           "-1",          "200",        "2147483647",
         "2147483648", "-2147483648", "-2147483649", "4294967296", "99999999999999999999",
@@ -303,7 +317,7 @@ QByteArray ClientConnection::fuzzReply(const QByteArray &target)
     };
     QByteArrayList pieces;
     const int count = m_random.bounded(2) ? 2 : m_random.bounded(5); // usable or not, about evenly
-    for (int i = 0; i < count; ++i) {
+    for (int i = 1; i < count; ++i) {
         switch (m_random.bounded(4)) {
         case 0: {
             const int word = m_random.bounded(int(std::size(names) + std::size(words)));
@@ -322,15 +336,13 @@ QByteArray ClientConnection::fuzzReply(const QByteArray &target)
             break;
         }
     }
-    const auto first = std::find_if(pieces.begin(), pieces.end(),
-                                    [](const QByteArray &piece) { return !piece.isEmpty(); });
-    const auto isName = [&first](const char *name) { return *first == name; };
-    if (!target.isEmpty() && first != pieces.end()
-        && std::any_of(std::cbegin(names), std::cend(names), isName)
-        && m_random.bounded(strayShare) != 0) {
-        const QByteArray spellings[] = {target, target.toLower(), ' ' + target + ' '};
-        *first = spellings[m_random.bounded(int(std::size(spellings)))];
-    }
+    const QByteArray spellings[] = {target, target.toLower(), ' ' + target + ' '};
+    QByteArray first = spellings[m_random.bounded(int(std::size(spellings)))];
+    if (target.isEmpty() || m_random.bounded(strayShare) == 0)
+        first = names[m_random.bounded(int(std::size(names)))];
+    else if (m_random.bounded(strayShare) == 0)
+        first = words[m_random.bounded(int(std::size(words)))];
+    pieces.prepend(first);
 
     QByteArray reply = m_random.bounded(8) == 0 ? QByteArray(",") : QByteArray();
     reply += pieces.join(',');
@@ -339,8 +351,11 @@ QByteArray ClientConnection::fuzzReply(const QByteArray &target)
     // A reply of nothing but white space would be waited out as no reply at all.
     if (QByteArrayView(reply).trimmed().isEmpty())
         reply += ',';
-    if (m_random.bounded(10) == 0)
-        reply.insert(m_random.bounded(int(reply.size()) + 1), m_random.bounded(2) ? "\r\n" : "\n");
+    // After the first piece, so that the first line still names what it is about.
+    const qsizetype afterFirst = reply.indexOf(',', reply.startsWith(',') ? 1 : 0);
+    if (afterFirst >= 0 && m_random.bounded(10) == 0)
+        reply.insert(afterFirst + 1 + m_random.bounded(int(reply.size() - afterFirst)),
+                     m_random.bounded(2) ? "\r\n" : "\n");
     reply += m_random.bounded(4) == 0 ? "\n" : "\r\n";
     return reply;
 }

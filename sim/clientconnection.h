@@ -49,6 +49,7 @@ private:
     void writePending();
     QByteArray garbage();
     QByteArray fuzzReply(const QByteArray &target);
+    QByteArray newFuzzReply(const QByteArray &target);
 
     QTcpSocket *m_socket;
     Instrument &m_instrument;
@@ -58,6 +59,7 @@ private:
     int m_linesReceived = 0;
     bool m_dropped = false;
     bool m_answered = false; // has written an answer on this connection
+    QByteArray m_lastFuzzLine;
     // When the line taken up last is done. A deadline of 0 ms is merely "expired", at no
     // particular time (Qt 6.8 puts it at the start of the clock): "now" is current().
     QDeadlineTimer m_busyUntil = QDeadlineTimer::current(Qt::PreciseTimer);

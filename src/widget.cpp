@@ -3,6 +3,7 @@
 
 #include "widget.h"
 #include "ui_widget.h"
+#include "widget_p.h"
 
 #include <QCloseEvent>
 #include <QDeadlineTimer>
@@ -110,14 +111,6 @@ qsizetype lineLength(QByteArrayView bytes)
     return at + (pair ? 2 : 1);
 }
 
-// Blank lines, and the second half of a line end that came in a later read than the first,
-// are not worth a log line.
-void logDiscarded(const QByteArray &bytes)
-{
-    if (!QByteArrayView(bytes).trimmed().isEmpty())
-        qDebug() << "discarded:" << QString::fromUtf8(bytes);
-}
-
 // Moves buffered input into `line`, up to and including the first line end; what follows stays in
 // the socket. Bytes beyond maxReplyBytes are counted in `dropped` instead of kept. Returns true
 // once the line end has been taken.
@@ -137,33 +130,9 @@ bool takeLine(QTcpSocket *link, QByteArray &line, qint64 &dropped)
     return false;
 }
 
-// The identity query's reply names no source or channel, so it cannot pass for a read-back's.
 bool isIdentityQuery(QByteArrayView line)
 {
     return line.trimmed() == QByteArrayView(identityQuery);
-}
-
-// Whether a read-back among the owed queries may still be answered: its reply, which names only
-// a source or channel and not the quantity, could then pass for a later read-back's.
-bool readBackOwed(const QByteArrayList &owedReplies)
-{
-    return !std::all_of(owedReplies.cbegin(), owedReplies.cend(), isIdentityQuery);
-}
-
-bool identityOwed(const QByteArrayList &owedReplies)
-{
-    return std::any_of(owedReplies.cbegin(), owedReplies.cend(), isIdentityQuery);
-}
-
-// A reply to an owed identity query has come. The instrument answers in order, so whatever was
-// owed up to the oldest of those queries has come or never will: it is owed no longer. Which of
-// several identity queries the reply answers cannot be told; the oldest is the safe guess, as it
-// settles the least.
-void settleOwed(QByteArrayList &owedReplies)
-{
-    const auto identity = std::find_if(owedReplies.cbegin(), owedReplies.cend(), isIdentityQuery);
-    if (identity != owedReplies.cend())
-        owedReplies.erase(owedReplies.cbegin(), identity + 1);
 }
 
 // A source or channel name, F or T and a number in any case, white space around it
@@ -177,6 +146,7 @@ struct Target
     {
         return letter == other.letter && number == other.number;
     }
+    bool operator!=(const Target &other) const { return !(*this == other); }
 };
 
 std::optional<Target> targetNamed(QByteArrayView text)
@@ -206,40 +176,309 @@ QByteArrayView firstPiece(QByteArrayView line)
     }
 }
 
-// What a line that arrives while a query waits for its reply is. The instrument answers in
-// order, so what cannot be the reply comes before it: blank lines, which some instruments send
-// before their replies, echoes of lines sent since the last reply, the answers to set lines (no
-// comma, one per set line at most), the replies still owed to earlier queries and, from an
-// instrument that answers wrongly, the reply to a query about another source or channel.
-// An identity reply names no source or channel and, once the instrument has given its identity
-// on this connection (`identityReply`), repeats it. While a read-back is owed, any other line may
-// be its reply; while an identity query is owed, an identity reply may be that query's.
-enum class Incoming { Reply, Blank, Echo, SetAnswer, LateReply, LateIdentity, OtherTarget };
-Incoming classifyIncoming(QByteArrayView line, QByteArrayView target,
-                          const QByteArrayList &sentSinceReply, int unansweredSets,
-                          const QByteArrayList &owedReplies, QByteArrayView identityReply)
+// What a line names first: the source or channel a reply is about.
+std::optional<Target> namedIn(QByteArrayView line)
+{
+    return targetNamed(firstPiece(line));
+}
+
+// The command word of a line sent, "WIDTH" of "WIDTH T3,350" and "WIDTH?" of "WIDTH? T3", and
+// what follows it, "T3,350" or "T3".
+QByteArrayView commandWord(QByteArrayView line)
+{
+    line = line.trimmed();
+    const qsizetype space = line.indexOf(' ');
+    return space < 0 ? line : line.first(space);
+}
+
+QByteArrayView argumentsOf(QByteArrayView line)
+{
+    line = line.trimmed();
+    const qsizetype space = line.indexOf(' ');
+    return space < 0 ? QByteArrayView() : line.sliced(space + 1).trimmed();
+}
+
+// Whether a set line and a query are about the same quantity of the same source or channel:
+// "WIDTH T3,350" and "WIDTH? T3". The answer to the one then belongs where the other's goes.
+bool sameQuantity(QByteArrayView setLine, QByteArrayView query)
+{
+    const QByteArrayView set = commandWord(setLine);
+    const QByteArrayView asked = commandWord(query);
+    return asked.size() == set.size() + 1 && asked.startsWith(set) && asked.endsWith('?')
+        && namedIn(argumentsOf(setLine)) == targetNamed(argumentsOf(query));
+}
+
+} // namespace
+
+QByteArray ReplyLedger::identityText(QByteArrayView line)
+{
+    // Telnet: IAC (255) and a command; WILL, WONT, DO and DONT (251-254) take an option byte,
+    // a subnegotiation (SB, 250) runs to IAC SE (255 240), and IAC IAC stands for 255 itself.
+    QByteArray text;
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        if (uchar(line[i]) != 255 || i + 1 == line.size()) {
+            text += line[i];
+            continue;
+        }
+        const uchar command = uchar(line[i + 1]);
+        if (command == 255) {
+            text += line[i];
+            ++i;
+        } else if (command >= 251) {
+            i += 2;
+        } else if (command == 250) {
+            const qsizetype end = line.indexOf("\xff\xf0", i + 2);
+            i = end < 0 ? line.size() : end + 1;
+        } else {
+            ++i;
+        }
+    }
+    return text.trimmed();
+}
+
+// An identity is text; what holds control characters or bytes beyond ASCII is noise, and no
+// later reply can be told by it.
+QByteArray ReplyLedger::markerFrom(QByteArrayView line)
+{
+    const QByteArray text = identityText(line);
+    const bool printable = std::all_of(text.cbegin(), text.cend(),
+                                       [](char c) { return c >= 0x20 && c < 0x7f; });
+    return printable ? text : QByteArray();
+}
+
+void ReplyLedger::connected()
+{
+    *this = ReplyLedger();
+}
+
+void ReplyLedger::sent(QByteArrayView line, bool query)
+{
+    Sent entry;
+    entry.line = line.trimmed().toByteArray();
+    entry.query = query;
+    sentSinceReply.append(entry);
+    // Set lines pile up while the instrument answers nothing; the oldest of them no longer
+    // matter once the instrument has moved on this far. Owed queries are kept.
+    if (sentSinceReply.size() > rememberedLines) {
+        const auto forgettable = std::find_if(sentSinceReply.cbegin(), sentSinceReply.cend(),
+                                              [](const Sent &sent) { return !sent.owed; });
+        if (forgettable != sentSinceReply.cend() && forgettable + 1 != sentSinceReply.cend())
+            sentSinceReply.erase(forgettable);
+    }
+    waiting = query;
+    tentative.reset();
+    doubt = false;
+    otherTarget = false;
+}
+
+const ReplyLedger::Sent *ReplyLedger::waitingQuery() const
+{
+    return waiting && !sentSinceReply.isEmpty() ? &sentSinceReply.constLast() : nullptr;
+}
+
+qsizetype ReplyLedger::owedCount() const
+{
+    return std::count_if(sentSinceReply.cbegin(), sentSinceReply.cend(),
+                         [](const Sent &sent) { return sent.owed; });
+}
+
+bool ReplyLedger::readBackOwed() const
+{
+    return std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(), [](const Sent &sent) {
+        return sent.owed && !isIdentityQuery(sent.line);
+    });
+}
+
+// The oldest identity query whose waits ended without its reply, or the end.
+QList<ReplyLedger::Sent>::const_iterator ReplyLedger::owedIdentity() const
+{
+    return std::find_if(sentSinceReply.cbegin(), sentSinceReply.cend(), [](const Sent &sent) {
+        return sent.owed && isIdentityQuery(sent.line);
+    });
+}
+
+// The oldest set line not answered yet about the source or channel that `line` names, or about
+// any if it names none.
+qsizetype ReplyLedger::unansweredSetFor(QByteArrayView line) const
+{
+    const std::optional<Target> named = namedIn(line);
+    const auto set =
+        std::find_if(sentSinceReply.cbegin(), sentSinceReply.cend(), [&named](const Sent &sent) {
+            return !sent.query && !sent.answered && !sent.confirmed
+                && (!named || namedIn(argumentsOf(sent.line)) == named);
+        });
+    return set == sentSinceReply.cend() ? -1 : set - sentSinceReply.cbegin();
+}
+
+// The set line that `line`, "<source or channel>,<value>", confirms: the same source or channel
+// and the same value as the set line's own ("WIDTH T3,350" confirmed "T3,350").
+qsizetype ReplyLedger::setConfirmedBy(QByteArrayView line) const
+{
+    const QByteArrayView text = line.trimmed();
+    const qsizetype comma = text.indexOf(',');
+    for (qsizetype i = 0; i < sentSinceReply.size(); ++i) {
+        const Sent &sent = sentSinceReply.at(i);
+        if (sent.query || sent.confirmed)
+            continue;
+        const QByteArrayView arguments = argumentsOf(sent.line);
+        const qsizetype setComma = arguments.indexOf(',');
+        const std::optional<Target> target =
+            setComma < 0 ? std::nullopt : targetNamed(arguments.first(setComma));
+        if (comma >= 0 && target && targetNamed(text.first(comma)) == target
+            && text.sliced(comma + 1).trimmed() == arguments.sliced(setComma + 1).trimmed())
+            return i;
+    }
+    return -1;
+}
+
+// The one place that decides what an arriving line is. In the order the instrument answers:
+// echoes and blank lines may come before anything; the identity settles what was asked before
+// it; while a read-back is owed, any other line may be its late reply. Then the answers to set
+// lines, the reply just taken once more, and only then the reply. Where a line could be both the
+// reply and something still unanswered, it is the reply only when either way its value belongs
+// to the control that asked (a set line's confirmation of the same quantity, a repeat of the
+// same query's reply); otherwise it is doubtful and shown nowhere.
+ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
 {
     const QByteArrayView text = line.trimmed();
     if (text.isEmpty())
-        return Incoming::Blank;
-    const auto repeats = [text](const QByteArray &sent) {
-        return QByteArrayView(sent).trimmed() == text;
-    };
-    if (std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(), repeats))
-        return Incoming::Echo;
-    if (!line.contains(',') && unansweredSets > 0)
-        return Incoming::SetAnswer;
-    const std::optional<Target> named = targetNamed(firstPiece(line));
-    const bool identity = !named && (identityReply.isEmpty() || text == identityReply);
-    if (!identity && readBackOwed(owedReplies))
-        return Incoming::LateReply;
-    if (identity && identityOwed(owedReplies))
-        return Incoming::LateIdentity;
-    const std::optional<Target> queried = targetNamed(target);
-    if (queried && named && !(*named == *queried))
-        return Incoming::OtherTarget;
-    return Incoming::Reply;
+        return Verdict::Blank;
+    if (std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(),
+                    [text](const Sent &sent) { return sent.line == text; }))
+        return Verdict::Echo;
+
+    const Sent *query = waitingQuery();
+    const bool askingIdentity = query && isIdentityQuery(query->line);
+    if (knowsIdentity() && identityText(line) == identity) {
+        if (owedIdentity() != sentSinceReply.cend())
+            return Verdict::Marker;
+        // Answering the identity query that waits, it also settles every read-back before it.
+        return askingIdentity ? Verdict::Reply : Verdict::Repeat;
+    }
+
+    const std::optional<Target> named = namedIn(line);
+    if (readBackOwed())
+        return named ? Verdict::Late : Verdict::LateOrIdentity;
+    // The identity asked for on connecting came after its waits, before anything else was sent:
+    // nothing else can it be.
+    const bool identityOnlyOwed = sentSinceReply.size() == 1 && sentSinceReply.first().owed
+        && isIdentityQuery(sentSinceReply.first().line);
+    if (!knowsIdentity() && !named && !query && identityOnlyOwed)
+        return Verdict::Marker;
+
+    const std::optional<Target> queried =
+        query ? targetNamed(argumentsOf(query->line)) : std::nullopt;
+    const bool setUnanswered = unansweredSetFor(line) >= 0;
+    if (!text.contains(',') && setUnanswered)
+        return Verdict::SetAnswer;
+    if (const qsizetype set = setConfirmedBy(text); set >= 0) {
+        if (query && sameQuantity(sentSinceReply.at(set).line, query->line))
+            return Verdict::Reply;
+        return named && named == queried ? Verdict::Doubtful : Verdict::SetAnswer;
+    }
+    // A line about another channel, with a value other than its set line's: the instrument
+    // confirmed what it made of that value.
+    if (named && named != queried && setUnanswered)
+        return Verdict::SetAnswer;
+    if (!lastReply.isEmpty() && text == lastReply) {
+        if (query && query->line == lastQuery)
+            return Verdict::Reply;
+        return named && named == queried ? Verdict::Doubtful : Verdict::Repeat;
+    }
+
+    if (!query)
+        return Verdict::Unasked;
+    if (askingIdentity)
+        return named ? Verdict::OtherTarget : Verdict::Reply;
+    if (!named) {
+        // An identity still owed comes before this query's reply, and which of the two a line
+        // that names nothing is, only the identity given on connecting could tell.
+        const bool identityOwed = owedIdentity() != sentSinceReply.cend();
+        return identityOwed && !knowsIdentity() ? Verdict::Doubtful : Verdict::Tentative;
+    }
+    return named == queried ? Verdict::Reply : Verdict::OtherTarget;
 }
+
+// The instrument answers in order: whatever was asked before the query just answered has been
+// answered, or never will be.
+void ReplyLedger::settle(QByteArrayView reply)
+{
+    const Sent *query = waitingQuery();
+    lastQuery = query ? query->line : QByteArray();
+    lastReply = reply.trimmed().toByteArray();
+    // Given in answer to the identity query after connecting, the identity marks the
+    // instrument's place later on, when replies come too late to be told apart.
+    if (query && isIdentityQuery(query->line) && !knowsIdentity() && !namedIn(reply))
+        identity = markerFrom(reply);
+    sentSinceReply.clear();
+    waiting = false;
+}
+
+ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
+{
+    const Verdict verdict = verdictFor(line);
+    switch (verdict) {
+    case Verdict::Reply:
+        settle(line);
+        break;
+    case Verdict::Tentative:
+        if (!tentative)
+            tentative = line.toByteArray();
+        break;
+    case Verdict::Doubtful:
+        doubt = true;
+        if (const qsizetype set = setConfirmedBy(line); set >= 0)
+            sentSinceReply[set].confirmed = true;
+        break;
+    case Verdict::SetAnswer:
+        if (const qsizetype set = setConfirmedBy(line); set >= 0)
+            sentSinceReply[set].confirmed = true;
+        else if (const qsizetype set = unansweredSetFor(line); set >= 0)
+            sentSinceReply[set].answered = true;
+        break;
+    case Verdict::OtherTarget:
+        otherTarget = true;
+        break;
+    case Verdict::LateOrIdentity:
+        strangerHeard = true;
+        lateHeard = true;
+        break;
+    case Verdict::Late:
+        lateHeard = true;
+        break;
+    case Verdict::Marker: {
+        if (!knowsIdentity())
+            identity = markerFrom(line);
+        // Everything asked up to the oldest identity query still owed has come, or never will.
+        // Which of several identity queries the identity answers cannot be told; the oldest is
+        // the safe guess, as it settles the least.
+        sentSinceReply.erase(sentSinceReply.cbegin(), owedIdentity() + 1);
+        lastReply.clear();
+        break;
+    }
+    default:
+        break;
+    }
+    return verdict;
+}
+
+std::optional<QByteArray> ReplyLedger::waitsEnded()
+{
+    if (!waiting)
+        return std::nullopt;
+    if (!doubt && (tentative || otherTarget)) {
+        // Nothing else came: what named no source or channel was the reply after all, and
+        // so was one that named another, a wrong one that shows nowhere.
+        const QByteArray reply = otherTarget ? QByteArray() : *tentative;
+        settle(reply);
+        return reply;
+    }
+    sentSinceReply.last().owed = true;
+    waiting = false;
+    return std::nullopt;
+}
+
+namespace {
 
 // The value of a reply "<source or channel>,<value>": the second of exactly
 // two non-empty comma-separated pieces.
@@ -309,6 +548,7 @@ std::optional<double> replyNumber(const QString &reply)
 Widget::Widget(QWidget *parent)
     : QWidget(parent)
     , ui(new Ui_Widget)
+    , ledger(std::make_unique<ReplyLedger>())
 {
     ui->setupUi(this);
     // On a screen scaled above 100 %, the photo drawn at twice the size keeps it sharp: QIcon
@@ -394,18 +634,19 @@ void Widget::showConnected(bool connected)
 
 void Widget::on_pbConnect_clicked()
 {
+    recentLosses.clear();
+    openConnection();
+}
+
+void Widget::openConnection()
+{
     // At most one socket lives at a time: release the one of an earlier attempt.
     if (socket) {
         socket->disconnect();
         socket->deleteLater();
     }
     socket = new QTcpSocket(this);
-    sentSinceReply.clear();
-    unansweredSets = 0;
-    owedReplies.clear();
-    identityReply.clear();
-    if (!reconnecting)
-        recentLosses.clear();
+    ledger->connected();
     socket->setProxy(QNetworkProxy::NoProxy);
     socket->setReadBufferSize(maxReplyBytes);
     connect(socket, &QAbstractSocket::disconnected, this, [this] { connectionLost(); });
@@ -418,8 +659,8 @@ void Widget::on_pbConnect_clicked()
         qDebug() << "Connected";
         showConnected(true);
         socket->readAll();
-        const QString identity = query(QLatin1String(identityQuery), true);
-        qDebug() << identity;
+        const Exchange identity = query(QLatin1String(identityQuery), true);
+        qDebug() << identity.reply;
     } else {
         qDebug() << "error";
         qDebug() << socket->errorString();
@@ -467,8 +708,23 @@ void Widget::reconnect()
     if (!std::exchange(reconnectPending, false))
         return;
     reconnecting = true;
-    on_pbConnect_clicked();
+    openConnection();
     reconnecting = false;
+}
+
+// A new stream carries nothing owed: where the instrument's place cannot be found on this one,
+// the program closes it itself (the instrument did not lose it) and opens another. Returns
+// whether the new one is up.
+bool Widget::connectAfresh()
+{
+    qDebug("Connecting afresh: a reply to an earlier query may still come, and no identity "
+           "shows where the instrument has got to");
+    socket->disconnect(this);
+    socket->abort();
+    const bool wasReconnecting = std::exchange(reconnecting, true);
+    openConnection();
+    reconnecting = wasReconnecting;
+    return socket && socket->state() == QAbstractSocket::ConnectedState;
 }
 
 void Widget::closeEvent(QCloseEvent *event)
@@ -487,125 +743,175 @@ void Widget::closeEvent(QCloseEvent *event)
     QWidget::closeEvent(event);
 }
 
-// Collects lines until the late-reply wait that follows `replyDeadline` ends, and returns true
-// with the first that can be the reply to a query about `target` ("T3") in `line`; the others are
-// dropped and logged. Until `replyDeadline` only a line end ends a line. From then on, text without
-// one is taken as a line too, once the instrument has paused: some send no line end at all, and
-// a reply still coming in byte by byte is not cut short. Returns false with what has come of an
-// unfinished line, and, `untilSettled`, as soon as no read-back is owed any more.
-// `otherTargetSeen` tells whether a reply about another source or channel came.
-bool Widget::collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line,
-                          qint64 &dropped, QDeadlineTimer replyDeadline, bool untilSettled,
-                          bool &otherTargetSeen)
+namespace {
+
+// One log line for each line that is not the reply; blank lines are not worth one.
+void logNotTaken(ReplyLedger::Verdict verdict, const QByteArray &line)
 {
-    const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
-    QDeadlineTimer paused = QDeadlineTimer::current(); // when the instrument counts as paused
-    for (;;) {
-        if (link->bytesAvailable() > 0) {
-            paused = QDeadlineTimer(pauseMs);
-            lastQueryUnheard = false;
-        }
-        const bool lineEnded = takeLine(link, line, dropped);
-        const bool unfinished = !line.isEmpty() && replyDeadline.hasExpired();
-        if (lineEnded || (unfinished && paused.hasExpired())) {
-            const Incoming incoming = classifyIncoming(line, target, sentSinceReply, unansweredSets,
-                                                       owedReplies, identityReply);
-            if (incoming == Incoming::Reply)
-                return true;
-            if (incoming == Incoming::SetAnswer)
-                --unansweredSets;
-            if (incoming == Incoming::OtherTarget)
-                otherTargetSeen = true;
-            if (incoming == Incoming::LateIdentity)
-                settleOwed(owedReplies);
-            if (incoming == Incoming::LateReply || incoming == Incoming::LateIdentity)
-                qDebug() << "late, discarded:" << QString::fromUtf8(line);
-            else
-                logDiscarded(line);
-            line.clear();
-            if (untilSettled && !readBackOwed(owedReplies))
-                return false;
-            continue;
-        }
-        if (lateDeadline.hasExpired() || link->state() != QAbstractSocket::ConnectedState)
-            return false;
-        QDeadlineTimer wakeUp = replyDeadline.hasExpired() ? lateDeadline : replyDeadline;
-        if (unfinished)
-            wakeUp = qMin(wakeUp, paused);
-        link->waitForReadyRead(int(wakeUp.remainingTime()));
-    }
+    using Verdict = ReplyLedger::Verdict;
+    if (verdict == Verdict::Blank || verdict == Verdict::Reply)
+        return;
+    if (verdict == Verdict::Late || verdict == Verdict::LateOrIdentity
+        || verdict == Verdict::Marker)
+        qDebug() << "late, discarded:" << QString::fromUtf8(line);
+    else
+        qDebug() << "discarded:" << QString::fromUtf8(line);
 }
 
-// Takes in what the instrument sent before a query goes out, which cannot be that query's reply,
-// and returns whether anything came. A reply among it to an owed identity query settles what was
-// owed before that query.
-bool Widget::discardWaiting(QTcpSocket *link)
+} // namespace
+
+// Takes in what the instrument sent before a query goes out, which cannot be that query's
+// reply, and returns whether anything came. Text without a line end is taken as a line once the
+// instrument has paused (a prompt); while a read-back is owed, and the instrument ends its lines,
+// it is the start of a late line, whose rest is still to come.
+bool Widget::takeWaiting(QTcpSocket *link)
 {
     // With no event loop running, a zero wait pulls in what the system already holds.
     link->waitForReadyRead(0);
-    const QByteArray before = link->readAll();
-    logDiscarded(before);
-    QByteArrayView rest = before;
-    for (qsizetype length = lineLength(rest); length >= 0; length = lineLength(rest)) {
-        if (classifyIncoming(rest.first(length), {}, sentSinceReply, unansweredSets, owedReplies,
-                             identityReply)
-            == Incoming::LateIdentity)
-            settleOwed(owedReplies);
-        rest = rest.sliced(length);
+    bool heard = false;
+    qint64 dropped = 0;
+    for (;;) {
+        if (link->bytesAvailable() > 0) {
+            heard = true;
+            ledger->bytesArrived(pauseMs);
+        }
+        const bool lineEnded = takeLine(link, ledger->unfinished, dropped);
+        ledger->endsLines = ledger->endsLines || lineEnded;
+        const bool keep = ledger->endsLines && ledger->readBackOwed();
+        if (lineEnded || (!ledger->unfinished.isEmpty() && !keep && ledger->paused())) {
+            const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
+            logNotTaken(ledger->arrived(line), line);
+            continue;
+        }
+        if (ledger->unfinished.isEmpty() || keep
+            || link->state() != QAbstractSocket::ConnectedState)
+            break;
+        link->waitForReadyRead(pauseMs);
     }
-    return !before.isEmpty();
+    if (dropped > 0)
+        qDebug() << "overflow:" << dropped;
+    return heard;
+}
+
+// Collects lines until the late-reply wait that follows the reply wait ends, and returns the
+// first that is the reply to the query just sent; the others are logged. A line that names no
+// source or channel is taken once the reply wait has ended and nothing else has come. Until the
+// reply wait ends only a line end ends a line; from then on, from an instrument that has ended
+// none, text without one is taken as a line once the instrument has paused: some send no line
+// end at all, and a reply still coming in byte by byte is not cut short. `untilSettled`: returns
+// as soon as no read-back is owed any more.
+std::optional<QByteArray> Widget::collectReply(QTcpSocket *link, qint64 &dropped, bool &heard,
+                                               bool untilSettled)
+{
+    const QDeadlineTimer replyDeadline(waitMs);
+    const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
+    for (;;) {
+        if (link->bytesAvailable() > 0) {
+            heard = true;
+            ledger->bytesArrived(pauseMs);
+        }
+        const bool lineEnded = takeLine(link, ledger->unfinished, dropped);
+        ledger->endsLines = ledger->endsLines || lineEnded;
+        const bool unfinished = !ledger->unfinished.isEmpty() && !ledger->endsLines
+            && replyDeadline.hasExpired();
+        if (lineEnded || (unfinished && ledger->paused())) {
+            const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
+            const std::optional<QByteArray> tentative = ledger->tentativeReply();
+            const ReplyLedger::Verdict verdict = ledger->arrived(line);
+            if (verdict == ReplyLedger::Verdict::Reply) {
+                if (tentative)
+                    logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
+                return line;
+            }
+            // A line that may yet be the reply is logged once it is not.
+            if (verdict != ReplyLedger::Verdict::Tentative || tentative)
+                logNotTaken(verdict, line);
+            if (untilSettled && !ledger->readBackOwed())
+                break;
+            continue;
+        }
+        const bool tentativeDue =
+            ledger->tentativeReply() && replyDeadline.hasExpired() && ledger->paused();
+        if (tentativeDue || lateDeadline.hasExpired()
+            || link->state() != QAbstractSocket::ConnectedState)
+            break;
+        QDeadlineTimer wakeUp = replyDeadline.hasExpired() ? lateDeadline : replyDeadline;
+        if (unfinished || ledger->tentativeReply())
+            wakeUp = qMin(wakeUp, QDeadlineTimer(pauseMs));
+        link->waitForReadyRead(int(qMax<qint64>(1, wakeUp.remainingTime())));
+    }
+    const std::optional<QByteArray> tentative = ledger->tentativeReply();
+    const std::optional<QByteArray> reply = ledger->waitsEnded();
+    if (tentative && reply != tentative)
+        logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
+    return reply;
 }
 
 // Asks for the identity until no reply owed to an earlier read-back can still come: the
 // instrument answers in order, so the reply to an identity query settles everything asked before
 // it. A try that settles only an older identity query has got closer and is followed by another;
-// one that settles nothing ends it. Returns whether the instrument sent anything at all.
-bool Widget::resynchronise()
+// one that settles nothing ends it. `heard`: whether the instrument sent anything at all.
+Widget::Resync Widget::resynchronise(bool &heard)
 {
-    bool heard = false;
+    ledger->strangerHeard = false;
     for (;;) {
-        const qsizetype owedBefore = owedReplies.size();
-        query(QLatin1String(identityQuery), true);
-        heard = heard || !lastQueryUnheard;
-        if (!readBackOwed(owedReplies) || owedReplies.size() > owedBefore || !socket
+        const qsizetype owedBefore = ledger->owedCount();
+        heard = query(QLatin1String(identityQuery), true).heard || heard;
+        if (!ledger->readBackOwed())
+            return Resync::Settled;
+        if (ledger->owedCount() > owedBefore || !socket
             || socket->state() != QAbstractSocket::ConnectedState)
-            return heard;
+            break;
     }
+    if (!heard)
+        return Resync::Silent;
+    // A line that names nothing and is not the identity given on connecting may be the identity
+    // all the same (a changed one, or none was given): waiting longer cannot tell.
+    return ledger->strangerHeard ? Resync::Unsure : Resync::Late;
 }
 
-QString Widget::query(const QString &command, bool waitForReply)
+Widget::Exchange Widget::query(const QString &command, bool waitForReply)
 {
-    // The lost-connection handler may replace `socket` during a wait below;
-    // this exchange stays on the socket it started with.
-    const QPointer<QTcpSocket> link = socket;
-    lastQueryUnheard = false;
-    lastQueryHeldBack = false;
-    if (!link || link->state() != QAbstractSocket::ConnectedState)
-        return QString();
+    Exchange exchange;
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState)
+        return exchange;
 
     const QString line = command + QLatin1String("\r\n");
     const QByteArray bytes = line.toLocal8Bit();
     if (waitForReply) {
-        // Whatever the instrument sent before this query (an answer to a set
-        // line, a late reply) must not be read as its reply.
-        const bool heardBefore = discardWaiting(link);
+        // Whatever the instrument sent before this query (an answer to a set line, a late
+        // reply) must not be read as its reply.
+        exchange.heard = takeWaiting(socket);
         // A reply that an earlier read-back still owes would pass for this one's if it named
         // the same channel: the instrument must first show that it has nothing more to send.
-        if (link->state() == QAbstractSocket::ConnectedState && !isIdentityQuery(bytes)
-            && readBackOwed(owedReplies)) {
-            const bool heardResync = resynchronise();
-            if (link->state() == QAbstractSocket::ConnectedState && readBackOwed(owedReplies)) {
-                qDebug() << "not sent, a reply to an earlier query may still come:" << line;
-                lastQueryHeldBack = true;
-                lastQueryUnheard = !heardBefore && !heardResync;
-                return QString();
+        if (!isIdentityQuery(bytes) && ledger->readBackOwed()
+            && socket->state() == QAbstractSocket::ConnectedState) {
+            // What the identity queries bring in is no answer to this read-back: it counts only
+            // where the read-back is not sent.
+            // Without the identity to find its place by, an instrument that has already been heard
+            // answering late can only start afresh.
+            bool heardResync = !ledger->knowsIdentity() && ledger->lateHeard;
+            Resync resync = heardResync ? Resync::Unsure : resynchronise(heardResync);
+            if (resync == Resync::Unsure && std::exchange(freshConnectionLeft, false)) {
+                if (!connectAfresh())
+                    return exchange;
+                resync = Resync::Settled;
+            }
+            if (resync != Resync::Settled) {
+                if (socket && socket->state() == QAbstractSocket::ConnectedState) {
+                    qDebug() << "not sent, a reply to an earlier query may still come:" << line;
+                    exchange.outcome = Exchange::HeldBack;
+                    exchange.heard = exchange.heard || heardResync;
+                }
+                return exchange;
             }
         }
-        if (link->state() != QAbstractSocket::ConnectedState)
-            return QString();
-        // Anything at all, even what cannot be the reply, shows the instrument is still there.
-        lastQueryUnheard = !heardBefore;
     }
+    // The lost-connection handler may replace `socket` during a wait below;
+    // this exchange stays on the socket it started with.
+    const QPointer<QTcpSocket> link = socket;
+    if (!link || link->state() != QAbstractSocket::ConnectedState)
+        return exchange;
 
     qDebug() << "query:" << line;
     link->write(bytes);
@@ -613,51 +919,72 @@ QString Widget::query(const QString &command, bool waitForReply)
     // left to do unless the system could not take it all.
     link->flush();
     writtenWithin(link, waitMs);
-    sentSinceReply.append(bytes);
-    if (sentSinceReply.size() > rememberedLines)
-        sentSinceReply.removeFirst();
-    if (!waitForReply) {
-        ++unansweredSets;
-        return QString();
-    }
+    ledger->sent(bytes, waitForReply);
+    if (!waitForReply)
+        return exchange;
 
-    // What the query asks about, "T3" of "WIDTH? T3"; nothing for "*IDN?".
-    const qsizetype space = bytes.indexOf(' ');
-    const QByteArrayView target =
-        space < 0 ? QByteArrayView() : QByteArrayView(bytes).sliced(space + 1);
     // A reply that comes after the reply wait, within the late-reply wait that follows, is still
     // this query's: taken now, it reaches its own control instead of waiting in the socket for
     // the next query. What comes later is owed: it is not taken for another query's reply.
-    QByteArray reply;
     qint64 dropped = 0;
-    bool otherTargetSeen = false;
-    const bool resynchronising = isIdentityQuery(bytes) && readBackOwed(owedReplies);
-    const bool replied = collectReply(link, target, reply, dropped, QDeadlineTimer(waitMs),
-                                      resynchronising, otherTargetSeen);
-    if (link->state() != QAbstractSocket::ConnectedState)
-        lastQueryUnheard = false; // lost, not silent: the remaining lines are not sent anyway
-    if (replied) {
-        // Whatever was asked before has been answered, or never will be.
-        sentSinceReply.clear();
-        unansweredSets = 0;
-        owedReplies.clear();
-        // Given in answer to the identity query after connecting, the identity marks the
-        // instrument's place later on, when replies come too late to be told apart.
-        if (isIdentityQuery(bytes) && !resynchronising && !targetNamed(firstPiece(reply)))
-            identityReply = reply.trimmed();
-    } else {
-        logDiscarded(std::exchange(reply, QByteArray()));
-        // With no read-back owed before it, a reply about another source or channel was this
-        // query's own, if a wrong one.
-        if (!otherTargetSeen)
-            owedReplies.append(bytes);
-    }
+    bool heardReply = false;
+    const bool resynchronising = isIdentityQuery(bytes) && ledger->readBackOwed();
+    const std::optional<QByteArray> reply =
+        collectReply(link, dropped, heardReply, resynchronising);
+    exchange.heard = exchange.heard || heardReply;
     if (dropped > 0)
         qDebug() << "overflow:" << dropped;
+    if (link->state() != QAbstractSocket::ConnectedState) {
+        exchange.outcome = Exchange::NotSent; // lost: the remaining lines are not sent anyway
+    } else {
+        exchange.outcome = reply ? Exchange::Replied : Exchange::Unanswered;
+    }
+    exchange.reply = QString::fromUtf8(reply.value_or(QByteArray()));
+    qDebug() << "answer:" << exchange.reply;
+    return exchange;
+}
 
-    const QString answer = QString::fromUtf8(reply);
-    qDebug() << "answer:" << answer;
-    return answer;
+Widget::Exchange Widget::readBack(Quantity quantity, int channel, bool press)
+{
+    if (press)
+        freshConnectionLeft = true;
+    static const char *const templates[] = {"FREQ? F%1", "TRIG? T%1", "WIDTH? T%1", "AMPL? T%1",
+                                            "DELAY? T%1"};
+    const Exchange exchange =
+        query(QString::fromLatin1(templates[int(quantity)]).arg(channel), true);
+    const QString &reply = exchange.reply;
+    ChannelWidget *panel = channelPanel(channel);
+    switch (quantity) {
+    case Quantity::Frequency:
+        if (const std::optional<int> value = replyInteger(reply);
+            value && channel >= 1 && channel <= frequencyWidgets.size())
+            frequencyWidgets.at(channel - 1)->setFrequency(*value);
+        break;
+    case Quantity::Trigger:
+        qDebug() << reply;
+        if (const std::optional<QString> value = replyValue(reply); value && panel) {
+            // Each keyword found sets its type, so with several the last one wins.
+            for (int type = 0; type < int(std::size(triggerKeywords)); ++type) {
+                if (value->contains(QLatin1String(triggerKeywords[type])))
+                    panel->setTriggerType(type);
+            }
+        }
+        break;
+    case Quantity::Width:
+        if (const std::optional<int> value = replyInteger(reply); value && panel)
+            panel->setWidth(*value);
+        break;
+    case Quantity::Amplitude:
+        // The instrument answers in volts.
+        if (const std::optional<double> value = replyNumber(reply); value && panel)
+            panel->setAmplitude(*value);
+        break;
+    case Quantity::Delay:
+        if (const std::optional<double> value = replyNumber(reply); value && panel)
+            panel->setDelay(*value);
+        break;
+    }
+    return exchange;
 }
 
 void Widget::setFrequency(int channel, long value)
@@ -667,10 +994,7 @@ void Widget::setFrequency(int channel, long value)
 
 void Widget::getFrequency(int channel)
 {
-    const std::optional<int> value =
-        replyInteger(query(QStringLiteral("FREQ? F%1").arg(channel), true));
-    if (value && channel >= 1 && channel <= frequencyWidgets.size())
-        frequencyWidgets.at(channel - 1)->setFrequency(*value);
+    readBack(Quantity::Frequency, channel);
 }
 
 void Widget::setTriggerTypeClicked(int channel, int value)
@@ -682,17 +1006,7 @@ void Widget::setTriggerTypeClicked(int channel, int value)
 
 void Widget::getTriggerTypeClicked(int channel)
 {
-    const QString reply = query(QStringLiteral("TRIG? T%1").arg(channel), true);
-    qDebug() << reply;
-    const std::optional<QString> value = replyValue(reply);
-    ChannelWidget *panel = channelPanel(channel);
-    if (!value || !panel)
-        return;
-    // Each keyword found sets its type, so with several the last one wins.
-    for (int type = 0; type < int(std::size(triggerKeywords)); ++type) {
-        if (value->contains(QLatin1String(triggerKeywords[type])))
-            panel->setTriggerType(type);
-    }
+    readBack(Quantity::Trigger, channel);
 }
 
 void Widget::setWidthClicked(int channel, long value)
@@ -702,10 +1016,7 @@ void Widget::setWidthClicked(int channel, long value)
 
 void Widget::getWidthClicked(int channel)
 {
-    const std::optional<int> value =
-        replyInteger(query(QStringLiteral("WIDTH? T%1").arg(channel), true));
-    if (ChannelWidget *panel = channelPanel(channel); value && panel)
-        panel->setWidth(*value);
+    readBack(Quantity::Width, channel);
 }
 
 void Widget::setAmplitudeClicked(int channel, double value)
@@ -716,11 +1027,7 @@ void Widget::setAmplitudeClicked(int channel, double value)
 
 void Widget::getAmplitudeClicked(int channel)
 {
-    // ...but answers in volts.
-    const std::optional<double> value =
-        replyNumber(query(QStringLiteral("AMPL? T%1").arg(channel), true));
-    if (ChannelWidget *panel = channelPanel(channel); value && panel)
-        panel->setAmplitude(*value);
+    readBack(Quantity::Amplitude, channel);
 }
 
 void Widget::setDelayClicked(int channel, double value)
@@ -731,38 +1038,40 @@ void Widget::setDelayClicked(int channel, double value)
 
 void Widget::getDelayClicked(int channel)
 {
-    const std::optional<double> value =
-        replyNumber(query(QStringLiteral("DELAY? T%1").arg(channel), true));
-    if (ChannelWidget *panel = channelPanel(channel); value && panel)
-        panel->setDelay(*value);
+    readBack(Quantity::Delay, channel);
 }
 
 void Widget::on_pbUpdateData_clicked()
 {
-    using ReadBack = void (Widget::*)(int);
-    QList<std::pair<ReadBack, int>> readBacks = {{&Widget::getFrequency, 1},
-                                                 {&Widget::getFrequency, 2}};
+    QList<std::pair<Quantity, int>> readBacks = {{Quantity::Frequency, 1},
+                                                 {Quantity::Frequency, 2}};
     for (int channel = 0; channel < channelWidgets.size(); ++channel) {
-        readBacks << std::pair(&Widget::getAmplitudeClicked, channel)
-                  << std::pair(&Widget::getWidthClicked, channel)
-                  << std::pair(&Widget::getDelayClicked, channel)
-                  << std::pair(&Widget::getTriggerTypeClicked, channel);
+        readBacks << std::pair(Quantity::Amplitude, channel) << std::pair(Quantity::Width, channel)
+                  << std::pair(Quantity::Delay, channel) << std::pair(Quantity::Trigger, channel);
     }
 
     int unheardInARow = 0;
     for (qsizetype done = 0; done < readBacks.size();) {
-        const auto [readBack, channel] = readBacks.at(done++);
-        (this->*readBack)(channel);
-        const int notSent = int(readBacks.size() - done) + (lastQueryHeldBack ? 1 : 0);
+        const auto [quantity, channel] = readBacks.at(done++);
+        const Exchange exchange = readBack(quantity, channel, done == 1);
+        const bool heldBack = exchange.outcome == Exchange::HeldBack;
+        const int notSent = int(readBacks.size() - done) + (heldBack ? 1 : 0);
         // An instrument that answers, but only after the waits, would have each read-back wait
         // for the one before it: none of the rest could be taken.
-        if (lastQueryHeldBack && !lastQueryUnheard) {
-            qDebug("Update data stopped: the instrument answers later than the program waits, "
-                   "%d not sent",
-                   notSent);
+        if (heldBack && exchange.heard) {
+            if (freshConnectionLeft)
+                qDebug("Update data stopped: the instrument answers later than the program "
+                       "waits, %d not sent",
+                       notSent);
+            else
+                qDebug("Update data stopped: where the instrument has got to cannot be found, "
+                       "even on a fresh connection, %d not sent",
+                       notSent);
             return;
         }
-        unheardInARow = lastQueryUnheard ? unheardInARow + 1 : 0;
+        const bool unheard = (exchange.outcome == Exchange::Unanswered || heldBack)
+            && !exchange.heard;
+        unheardInARow = unheard ? unheardInARow + 1 : 0;
         if (unheardInARow == unheardReadBacksToStop && done < readBacks.size()) {
             qDebug("Update data stopped: no answer to %d read-backs in a row, %d not sent",
                    unheardInARow, notSent);

@@ -4,12 +4,13 @@
 #ifndef WIDGET_H
 #define WIDGET_H
 
-#include <QByteArrayList>
-#include <QByteArrayView>
 #include <QDeadlineTimer>
 #include <QList>
 #include <QPointer>
 #include <QWidget>
+
+#include <memory>
+#include <optional>
 
 QT_BEGIN_NAMESPACE
 class QTcpSocket;
@@ -18,6 +19,7 @@ QT_END_NAMESPACE
 
 class ChannelWidget;
 class FrequencyWidget;
+class ReplyLedger;
 
 // The main window: the connection to the instrument and the commands it understands.
 class Widget : public QWidget
@@ -28,8 +30,22 @@ public:
     explicit Widget(QWidget *parent = nullptr);
     ~Widget() override;
 
-    // Sends one command line and, when asked, returns the instrument's reply line.
-    QString query(const QString &command, bool waitForReply);
+    // What became of one command line.
+    struct Exchange
+    {
+        enum Outcome {
+            Replied,    // `reply` holds the reply line
+            Unanswered, // no reply within the waits: the instrument may still send it
+            HeldBack,   // not sent: a reply to an earlier query may still come
+            NotSent,    // no connection, or it was lost
+        };
+        Outcome outcome = NotSent;
+        QString reply;
+        bool heard = false; // the instrument sent something, even if not the reply
+    };
+
+    // Sends one command line and, when asked, waits for the instrument's reply line.
+    Exchange query(const QString &command, bool waitForReply);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -50,15 +66,22 @@ private slots:
     void on_pbUpdateData_clicked(); // clazy:exclude=connect-by-name
 
 private:
+    enum class Quantity { Frequency, Trigger, Width, Amplitude, Delay };
+
     void connectPanels();
     void showConnected(bool connected);
+    void openConnection();
     void connectionLost();
     void reconnect();
+    bool connectAfresh();
     ChannelWidget *channelPanel(int channel) const;
-    bool discardWaiting(QTcpSocket *link);
-    bool resynchronise();
-    bool collectReply(QTcpSocket *link, QByteArrayView target, QByteArray &line, qint64 &dropped,
-                      QDeadlineTimer replyDeadline, bool untilSettled, bool &otherTargetSeen);
+    // `press`: the first read-back of a button press.
+    Exchange readBack(Quantity quantity, int channel, bool press = true);
+    bool takeWaiting(QTcpSocket *link);
+    enum class Resync { Settled, Silent, Late, Unsure };
+    Resync resynchronise(bool &heard);
+    std::optional<QByteArray> collectReply(QTcpSocket *link, qint64 &dropped, bool &heard,
+                                           bool untilSettled);
 
     Ui_Widget *ui;
     QPointer<QTcpSocket> socket;
@@ -69,18 +92,10 @@ private:
     // When the connection was lost lately; a peer that keeps closing it is not called again and
     // again.
     QList<QDeadlineTimer> recentLosses;
-    // Sent on this connection since a reply was last taken: an echo of one of these lines, or
-    // the answer to one of these set lines, may still come before the next reply.
-    QByteArrayList sentSinceReply;
-    int unansweredSets = 0;
-    // Queries whose waits ended without their reply, oldest first: the instrument may still send
-    // it. Read-backs, and identity queries, whose reply marks where the instrument has got to.
-    QByteArrayList owedReplies;
-    QByteArray identityReply; // as the instrument gave it on this connection, if it did
-    // The last query went out, waited for its reply, and not one byte came back in that time.
-    bool lastQueryUnheard = false;
-    // The last read-back was not sent: a reply owed by an earlier one may still come.
-    bool lastQueryHeldBack = false;
+    // What the instrument may still send on the current connection.
+    std::unique_ptr<ReplyLedger> ledger;
+    // Where the instrument's place cannot be found, a press may connect afresh once.
+    bool freshConnectionLeft = true;
 };
 
 #endif // WIDGET_H

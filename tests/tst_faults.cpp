@@ -334,18 +334,23 @@ void tst_Faults::repliesInOrder_data()
     QTest::addColumn<bool>("answerSets");
     QTest::addColumn<bool>("getBetween"); // a Get on another control between Set and Update data
     QTest::addColumn<QByteArray>("terminator");
+    QTest::addColumn<bool>("okAfterReplies"); // "OK" 3 ms after each reply, in a packet of its own
 
     const QByteArray crlf = "\r\n";
-    QTest::newRow("answers set lines, 5 ms a line") << 5 << false << true << false << crlf;
-    QTest::newRow("answers set lines, 30 ms a line") << 30 << false << true << false << crlf;
+    QTest::newRow("answers set lines, 5 ms a line") << 5 << false << true << false << crlf << false;
+    QTest::newRow("answers set lines, 30 ms a line") << 30 << false << true << false << crlf << false;
     QTest::newRow("answers set lines, 5 ms a line, Get between")
-        << 5 << false << true << true << crlf;
-    QTest::newRow("echoes, Get between") << 0 << true << false << true << crlf;
-    QTest::newRow("echoes, 30 ms a line, Get between") << 30 << true << false << true << crlf;
+        << 5 << false << true << true << crlf << false;
+    QTest::newRow("echoes, Get between") << 0 << true << false << true << crlf << false;
+    QTest::newRow("echoes, 30 ms a line, Get between") << 30 << true << false << true << crlf << false;
     QTest::newRow("echoes, 30 ms a line, lines ended by CR")
-        << 30 << true << false << false << QByteArray("\r");
+        << 30 << true << false << false << QByteArray("\r") << false;
     QTest::newRow("echoes and answers set lines, 5 ms a line")
-        << 5 << true << true << false << crlf;
+        << 5 << true << true << false << crlf << false;
+    QTest::newRow("OK after every reply, 30 ms a line") << 30 << false << false << true << crlf
+                                                        << true;
+    QTest::newRow("OK after every reply, echoes and answers set lines")
+        << 5 << true << true << true << crlf << true;
 }
 
 // Set, then at once Update data, or a Get on another control and then Update
@@ -357,8 +362,13 @@ void tst_Faults::repliesInOrder()
     QFETCH(bool, answerSets);
     QFETCH(bool, getBetween);
     QFETCH(QByteArray, terminator);
+    QFETCH(bool, okAfterReplies);
 
     SimulatorOptions options = instrumentAt("127.0.0.79");
+    if (okAfterReplies) {
+        options.afterAnswer = QByteArray("OK");
+        options.afterAnswerMs = 3;
+    }
     options.latencyMs = latencyMs;
     options.terminator = terminator;
     options.echo = echo;
@@ -460,6 +470,8 @@ void tst_Faults::unansweredSweeps_data()
     QTest::addColumn<QStringList>("stops");      // the line each logs as it stops, or ""
     QTest::addColumn<qint64>("boundMs");         // for the first
     QTest::addColumn<QStringList>("unanswered"); // controls left as they were, by path piece
+    QTest::addColumn<QStringList>("clicksFirst"); // before the first press of Update data
+    QTest::addColumn<QStringList>("habits");      // "telnet", "identity=<text>"
 
     const QString silence =
         QStringLiteral("Update data stopped: no answer to 2 read-backs in a row, %1 not sent");
@@ -470,30 +482,52 @@ void tst_Faults::unansweredSweeps_data()
     // nothing more is coming for the one before.
     QTest::newRow("silent after the identity")
         << 0 << everything << QStringList() << 0 << QList<int>{3, 4}
-        << QStringList{silence.arg(36), silence.arg(36)} << hungAfterMs << QStringList{"w"};
+        << QStringList{silence.arg(36), silence.arg(36)} << hungAfterMs << QStringList{"w"} << QStringList() << QStringList();
     QTest::newRow("silent after the frequencies")
         << 0 << QStringList{"AMPL", "WIDTH", "DELAY", "TRIG"} << QStringList() << 0 << QList<int>{5}
-        << QStringList{silence.arg(34)} << hungAfterMs << QStringList{"wChannel"};
+        << QStringList{silence.arg(34)} << hungAfterMs << QStringList{"wChannel"} << QStringList() << QStringList();
     // The identity query and the first two lines go unanswered. Of the identity replies that
     // come on the next press, the first may answer any of the three identity queries then sent:
     // it takes a second before nothing of the first press can still come.
     QTest::newRow("silent, then answering")
         << 3 << QStringList() << QStringList() << 0 << QList<int>{2, 40}
-        << QStringList{silence.arg(37), QString()} << hungAfterMs << QStringList();
+        << QStringList{silence.arg(37), QString()} << hungAfterMs << QStringList() << QStringList() << QStringList();
     QTest::newRow("one kind never answered")
         << 0 << QStringList{"DELAY?"} << QStringList() << 0 << QList<int>{38 + 9}
-        << QStringList{QString()} << qint64(9 * 2000 + 2000) << QStringList{"leDelay"};
+        << QStringList{QString()} << qint64(9 * 2000 + 2000) << QStringList{"leDelay"} << QStringList() << QStringList();
     // A reply held up past both waits, as by a lost packet sent again, comes while the next
     // read-back of the same channel waits: it must not be taken for that one's.
     QTest::newRow("amplitude of T3 held 2.2 s")
         << 0 << QStringList() << QStringList{"AMPL? T3=2200"} << 0 << QList<int>{38 + 1}
-        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel3/dsbAmplitude"};
+        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel3/dsbAmplitude"} << QStringList()
+        << QStringList();
     QTest::newRow("width of T5 held 3.5 s")
         << 0 << QStringList() << QStringList{"WIDTH? T5=3500"} << 0 << QList<int>{38 + 1}
-        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel5/sbWidth"};
+        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel5/sbWidth"} << QStringList()
+        << QStringList();
     QTest::newRow("every reply 2.5 s late")
         << 0 << QStringList() << QStringList() << 2500 << QList<int>{2}
-        << QStringList{lateness.arg(37)} << qint64(10000) << QStringList{"w"};
+        << QStringList{lateness.arg(37)} << qint64(10000) << QStringList{"w"} << QStringList() << QStringList();
+    // One Get whose reply comes after both waits; then the instrument is prompt again. Where the
+    // identity cannot show that nothing more is coming, a fresh connection does: two presses
+    // read every value.
+    const QStringList getHeld = {"wChannel3/pbGetWidth"};
+    const QStringList widthHeld = {"WIDTH? T3=2500"};
+    QTest::newRow("identity never answered, one Get held 2.5 s")
+        << 0 << QStringList{"*IDN?"} << widthHeld << 0 << QList<int>{1, 1 + 38, 38}
+        << QStringList{lateness.arg(38), QString(), QString()} << qint64(10000) << QStringList()
+        << getHeld
+        << QStringList();
+    QTest::newRow("telnet-mode bridge, one Get held 2.5 s")
+        << 0 << QStringList() << widthHeld << 0 << QList<int>{1 + 38, 38}
+        << QStringList{QString(), QString()} << qint64(10000) << QStringList() << getHeld
+        << QStringList{"telnet"};
+    QTest::newRow("identity without a comma, set lines unanswered, one Get held 2.5 s")
+        << 0 << QStringList() << widthHeld << 0 << QList<int>{1 + 38, 38}
+        << QStringList{QString(), QString()} << qint64(10000) << QStringList()
+        << QStringList{"wChannel1/pbSetWidth", "wChannel2/pbSetWidth", "wChannel4/pbSetWidth",
+                       "wChannel3/pbGetWidth"}
+        << QStringList{"identity=DG318"};
 }
 
 // An instrument that stops answering gives the window back within two read-backs' waits;
@@ -509,8 +543,16 @@ void tst_Faults::unansweredSweeps()
     QFETCH(QStringList, stops);
     QFETCH(qint64, boundMs);
     QFETCH(QStringList, unanswered);
+    QFETCH(QStringList, clicksFirst);
+    QFETCH(QStringList, habits);
 
     SimulatorOptions options = instrumentAt("127.0.0.83");
+    for (const QString &habit : habits) {
+        if (habit == QLatin1String("telnet"))
+            options.telnetGreeting = true;
+        else if (habit.startsWith(QLatin1String("identity=")))
+            options.replies.insert("*IDN?", habit.mid(9).toUtf8());
+    }
     options.silentForLines = silentForLines;
     options.mutePrefixes = mute;
     options.lateMs = lateMs;
@@ -522,6 +564,8 @@ void tst_Faults::unansweredSweeps()
     Widget w;
     pressConnect(w, "127.0.0.83");
     QCOMPARE(controlStates(w), connected);
+    for (const QString &button : clicksFirst)
+        find<QPushButton>(w, button)->click();
 
     for (qsizetype sweep = 0; sweep < linesSent.size(); ++sweep) {
         const QStringList paths = controlPaths();

@@ -47,8 +47,8 @@ struct SimulatorOptions
     // time each comes; every later answer waits behind them, as on one TCP stream.
     QMap<QByteArray, int> holdMs;
     // Habits of real instruments and of the bridges in front of them, all off by default.
-    bool confirmSets = false; // answer a set line with its channel and value: "T3,350"
-    int repeatMs = -1;        // write every answer once more, this long after the first time
+    bool confirmSets = false;    // answer a set line with its channel and value: "T3,350"
+    int repeatMs = -1;           // write every answer once more, this long after the first time
     bool telnetGreeting = false; // a bridge in telnet mode: its negotiation before the first answer
     // Write the answer to these lines (without terminator) in two pieces: so many bytes, then the
     // rest this many milliseconds later.

@@ -43,6 +43,10 @@ constexpr int unheardReadBacksToStop = 2;
 constexpr int lossesToStop = 3;
 constexpr int lossWindowMs = 10000;
 
+// Where the identity cannot find the instrument's place, a press connects afresh at most this
+// often: each costs the identity exchange, up to 2 s, on top of the read-back's own waits.
+constexpr int freshConnectionsPerPress = 3;
+
 constexpr char identityQuery[] = "*IDN?";
 
 // Trigger types on the wire, in the order of the panel's combo box.
@@ -208,6 +212,26 @@ bool sameQuantity(QByteArrayView setLine, QByteArrayView query)
         && namedIn(argumentsOf(setLine)) == targetNamed(argumentsOf(query));
 }
 
+// Whether an instrument's confirmation carries the value a set line sent, in any form it writes
+// numbers: "1500.500" for "1500.5", the amplitude in volts, "2.5", for the millivolts sent, "2500".
+bool sameValue(QByteArrayView confirmed, QByteArrayView sent, QByteArrayView command)
+{
+    confirmed = confirmed.trimmed();
+    sent = sent.trimmed();
+    if (confirmed == sent)
+        return true;
+    bool confirmedIsNumber = false;
+    bool sentIsNumber = false;
+    const double confirmedValue =
+        QByteArray(confirmed.data(), confirmed.size()).toDouble(&confirmedIsNumber);
+    const double sentValue = QByteArray(sent.data(), sent.size()).toDouble(&sentIsNumber);
+    if (!confirmedIsNumber || !sentIsNumber)
+        return false;
+    return confirmedValue == sentValue
+        || (command.compare("AMPL", Qt::CaseInsensitive) == 0
+            && qRound64(confirmedValue * 1000.0) == qRound64(sentValue));
+}
+
 } // namespace
 
 QByteArray ReplyLedger::identityText(QByteArrayView line)
@@ -236,14 +260,23 @@ QByteArray ReplyLedger::identityText(QByteArrayView line)
     return text.trimmed();
 }
 
-// An identity is text; what holds control characters or bytes beyond ASCII is noise, and no
-// later reply can be told by it.
+// An identity is text that names the instrument: what holds control characters or bytes beyond
+// ASCII is noise, and a short word ("OK", "ERR", a prompt) is what instruments answer to
+// anything. No later reply can be told by either.
 QByteArray ReplyLedger::markerFrom(QByteArrayView line)
 {
     const QByteArray text = identityText(line);
-    const bool printable = std::all_of(text.cbegin(), text.cend(),
-                                       [](char c) { return c >= 0x20 && c < 0x7f; });
-    return printable ? text : QByteArray();
+    const bool printable =
+        std::all_of(text.cbegin(), text.cend(), [](char c) { return c >= 0x20 && c < 0x7f; });
+    const bool named =
+        std::any_of(text.cbegin(), text.cend(), [](char c) { return std::isalpha(uchar(c)); });
+    return printable && named && text.size() >= 4 ? text : QByteArray();
+}
+
+// The identity, alone or behind a prompt that came before it ("> Tarvo,...").
+bool ReplyLedger::isMarker(QByteArrayView line) const
+{
+    return knowsIdentity() && identityText(line).endsWith(identity);
 }
 
 void ReplyLedger::connected()
@@ -284,17 +317,15 @@ qsizetype ReplyLedger::owedCount() const
 
 bool ReplyLedger::readBackOwed() const
 {
-    return std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(), [](const Sent &sent) {
-        return sent.owed && !isIdentityQuery(sent.line);
-    });
+    return std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(),
+                       [](const Sent &sent) { return sent.owed && !isIdentityQuery(sent.line); });
 }
 
 // The oldest identity query whose waits ended without its reply, or the end.
 QList<ReplyLedger::Sent>::const_iterator ReplyLedger::owedIdentity() const
 {
-    return std::find_if(sentSinceReply.cbegin(), sentSinceReply.cend(), [](const Sent &sent) {
-        return sent.owed && isIdentityQuery(sent.line);
-    });
+    return std::find_if(sentSinceReply.cbegin(), sentSinceReply.cend(),
+                        [](const Sent &sent) { return sent.owed && isIdentityQuery(sent.line); });
 }
 
 // The oldest set line not answered yet about the source or channel that `line` names, or about
@@ -325,7 +356,8 @@ qsizetype ReplyLedger::setConfirmedBy(QByteArrayView line) const
         const std::optional<Target> target =
             setComma < 0 ? std::nullopt : targetNamed(arguments.first(setComma));
         if (comma >= 0 && target && targetNamed(text.first(comma)) == target
-            && text.sliced(comma + 1).trimmed() == arguments.sliced(setComma + 1).trimmed())
+            && sameValue(text.sliced(comma + 1), arguments.sliced(setComma + 1),
+                         commandWord(sent.line)))
             return i;
     }
     return -1;
@@ -349,7 +381,7 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
 
     const Sent *query = waitingQuery();
     const bool askingIdentity = query && isIdentityQuery(query->line);
-    if (knowsIdentity() && identityText(line) == identity) {
+    if (isMarker(line)) {
         if (owedIdentity() != sentSinceReply.cend())
             return Verdict::Marker;
         // Answering the identity query that waits, it also settles every read-back before it.
@@ -363,7 +395,7 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
     // nothing else can it be.
     const bool identityOnlyOwed = sentSinceReply.size() == 1 && sentSinceReply.first().owed
         && isIdentityQuery(sentSinceReply.first().line);
-    if (!knowsIdentity() && !named && !query && identityOnlyOwed)
+    if (!knowsIdentity() && !named && !query && identityOnlyOwed && !markerFrom(line).isEmpty())
         return Verdict::Marker;
 
     const std::optional<Target> queried =
@@ -377,14 +409,23 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
         return named && named == queried ? Verdict::Doubtful : Verdict::SetAnswer;
     }
     // A line about another channel, with a value other than its set line's: the instrument
-    // confirmed what it made of that value.
+    // confirmed what it made of that value. About the queried channel, from an instrument that
+    // confirms its set lines, it may be that too (a value clamped to its range).
     if (named && named != queried && setUnanswered)
         return Verdict::SetAnswer;
+    if (named && named == queried && setUnanswered && confirmsSets
+        && !(query && sameQuantity(sentSinceReply.at(unansweredSetFor(line)).line, query->line)))
+        return Verdict::Doubtful;
     if (!lastReply.isEmpty() && text == lastReply) {
         if (query && query->line == lastQuery)
             return Verdict::Reply;
         return named && named == queried ? Verdict::Doubtful : Verdict::Repeat;
     }
+    // The last query took a line that named nothing for its reply: its own may still come, and
+    // about its source or channel, only the same quantity's reply is sure.
+    if (!unsureQuery.isEmpty() && named && named == targetNamed(argumentsOf(unsureQuery))
+        && !(query && query->line == unsureQuery))
+        return named == queried ? Verdict::Doubtful : Verdict::Late;
 
     if (!query)
         return Verdict::Unasked;
@@ -401,11 +442,13 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
 
 // The instrument answers in order: whatever was asked before the query just answered has been
 // answered, or never will be.
-void ReplyLedger::settle(QByteArrayView reply)
+void ReplyLedger::settle(QByteArrayView reply, bool sure)
 {
     const Sent *query = waitingQuery();
     lastQuery = query ? query->line : QByteArray();
     lastReply = reply.trimmed().toByteArray();
+    unsureQuery = sure || !query ? QByteArray() : query->line;
+    answeredInTime = answeredInTime || (sure && query && !isIdentityQuery(query->line));
     // Given in answer to the identity query after connecting, the identity marks the
     // instrument's place later on, when replies come too late to be told apart.
     if (query && isIdentityQuery(query->line) && !knowsIdentity() && !namedIn(reply))
@@ -417,20 +460,31 @@ void ReplyLedger::settle(QByteArrayView reply)
 ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
 {
     const Verdict verdict = verdictFor(line);
+    lateHeard = lateHeard || verdict == Verdict::Late || verdict == Verdict::LateOrIdentity;
     switch (verdict) {
     case Verdict::Reply:
-        settle(line);
+        settle(line, true);
         break;
     case Verdict::Tentative:
         if (!tentative)
             tentative = line.toByteArray();
         break;
     case Verdict::Doubtful:
-        doubt = true;
+    case Verdict::Late:
+        // Booked against what it may be, in the order verdictFor() looks: a set line's
+        // confirmation, the reply just taken once more, the reply still owed to the last query.
+        doubt = doubt || verdict == Verdict::Doubtful;
+        if (readBackOwed())
+            break;
         if (const qsizetype set = setConfirmedBy(line); set >= 0)
             sentSinceReply[set].confirmed = true;
+        else if (const qsizetype clamped = unansweredSetFor(line); clamped >= 0 && confirmsSets)
+            sentSinceReply[clamped].confirmed = true;
+        else if (line.trimmed() != lastReply)
+            unsureQuery.clear();
         break;
     case Verdict::SetAnswer:
+        confirmsSets = confirmsSets || line.contains(',');
         if (const qsizetype set = setConfirmedBy(line); set >= 0)
             sentSinceReply[set].confirmed = true;
         else if (const qsizetype set = unansweredSetFor(line); set >= 0)
@@ -441,10 +495,6 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         break;
     case Verdict::LateOrIdentity:
         strangerHeard = true;
-        lateHeard = true;
-        break;
-    case Verdict::Late:
-        lateHeard = true;
         break;
     case Verdict::Marker: {
         if (!knowsIdentity())
@@ -454,6 +504,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         // the safe guess, as it settles the least.
         sentSinceReply.erase(sentSinceReply.cbegin(), owedIdentity() + 1);
         lastReply.clear();
+        unsureQuery.clear();
         break;
     }
     default:
@@ -470,7 +521,7 @@ std::optional<QByteArray> ReplyLedger::waitsEnded()
         // Nothing else came: what named no source or channel was the reply after all, and
         // so was one that named another, a wrong one that shows nowhere.
         const QByteArray reply = otherTarget ? QByteArray() : *tentative;
-        settle(reply);
+        settle(reply, false);
         return reply;
     }
     sentSinceReply.last().owed = true;
@@ -717,6 +768,8 @@ void Widget::reconnect()
 // whether the new one is up.
 bool Widget::connectAfresh()
 {
+    if (!socket)
+        return false;
     qDebug("Connecting afresh: a reply to an earlier query may still come, and no identity "
            "shows where the instrument has got to");
     socket->disconnect(this);
@@ -760,6 +813,19 @@ void logNotTaken(ReplyLedger::Verdict verdict, const QByteArray &line)
 
 } // namespace
 
+// Moves what has arrived into the ledger's unfinished line, up to the end of that line; returns
+// whether it has ended. Everything that arrives is split into lines here.
+bool Widget::takeIn(QTcpSocket *link, qint64 &dropped, bool &heard)
+{
+    if (link->bytesAvailable() > 0) {
+        heard = true;
+        ledger->bytesArrived(pauseMs);
+    }
+    const bool lineEnded = takeLine(link, ledger->unfinished, dropped);
+    ledger->endsLines = ledger->endsLines || lineEnded;
+    return lineEnded;
+}
+
 // Takes in what the instrument sent before a query goes out, which cannot be that query's
 // reply, and returns whether anything came. Text without a line end is taken as a line once the
 // instrument has paused (a prompt); while a read-back is owed, and the instrument ends its lines,
@@ -770,23 +836,21 @@ bool Widget::takeWaiting(QTcpSocket *link)
     link->waitForReadyRead(0);
     bool heard = false;
     qint64 dropped = 0;
+    // Bytes that keep coming without a line end (a device that talks on its own) hold the
+    // query back no longer than a reply wait.
+    const QDeadlineTimer giveUp(waitMs);
     for (;;) {
-        if (link->bytesAvailable() > 0) {
-            heard = true;
-            ledger->bytesArrived(pauseMs);
-        }
-        const bool lineEnded = takeLine(link, ledger->unfinished, dropped);
-        ledger->endsLines = ledger->endsLines || lineEnded;
+        const bool lineEnded = takeIn(link, dropped, heard);
         const bool keep = ledger->endsLines && ledger->readBackOwed();
         if (lineEnded || (!ledger->unfinished.isEmpty() && !keep && ledger->paused())) {
             const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
             logNotTaken(ledger->arrived(line), line);
             continue;
         }
-        if (ledger->unfinished.isEmpty() || keep
+        if (ledger->unfinished.isEmpty() || keep || giveUp.hasExpired()
             || link->state() != QAbstractSocket::ConnectedState)
             break;
-        link->waitForReadyRead(pauseMs);
+        link->waitForReadyRead(int(qMin<qint64>(pauseMs, giveUp.remainingTime())));
     }
     if (dropped > 0)
         qDebug() << "overflow:" << dropped;
@@ -806,14 +870,9 @@ std::optional<QByteArray> Widget::collectReply(QTcpSocket *link, qint64 &dropped
     const QDeadlineTimer replyDeadline(waitMs);
     const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
     for (;;) {
-        if (link->bytesAvailable() > 0) {
-            heard = true;
-            ledger->bytesArrived(pauseMs);
-        }
-        const bool lineEnded = takeLine(link, ledger->unfinished, dropped);
-        ledger->endsLines = ledger->endsLines || lineEnded;
-        const bool unfinished = !ledger->unfinished.isEmpty() && !ledger->endsLines
-            && replyDeadline.hasExpired();
+        const bool lineEnded = takeIn(link, dropped, heard);
+        const bool unfinished =
+            !ledger->unfinished.isEmpty() && !ledger->endsLines && replyDeadline.hasExpired();
         if (lineEnded || (unfinished && ledger->paused())) {
             const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
             const std::optional<QByteArray> tentative = ledger->tentativeReply();
@@ -831,12 +890,12 @@ std::optional<QByteArray> Widget::collectReply(QTcpSocket *link, qint64 &dropped
             continue;
         }
         const bool tentativeDue =
-            ledger->tentativeReply() && replyDeadline.hasExpired() && ledger->paused();
+            ledger->tentativeTaken() && replyDeadline.hasExpired() && ledger->paused();
         if (tentativeDue || lateDeadline.hasExpired()
             || link->state() != QAbstractSocket::ConnectedState)
             break;
         QDeadlineTimer wakeUp = replyDeadline.hasExpired() ? lateDeadline : replyDeadline;
-        if (unfinished || ledger->tentativeReply())
+        if (unfinished || ledger->tentativeTaken())
             wakeUp = qMin(wakeUp, QDeadlineTimer(pauseMs));
         link->waitForReadyRead(int(qMax<qint64>(1, wakeUp.remainingTime())));
     }
@@ -887,12 +946,16 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
         if (!isIdentityQuery(bytes) && ledger->readBackOwed()
             && socket->state() == QAbstractSocket::ConnectedState) {
             // What the identity queries bring in is no answer to this read-back: it counts only
-            // where the read-back is not sent.
-            // Without the identity to find its place by, an instrument that has already been heard
-            // answering late can only start afresh.
-            bool heardResync = !ledger->knowsIdentity() && ledger->lateHeard;
+            // where the read-back is not sent. Without the identity to find its place by, an
+            // identity query settles nothing: an instrument that has answered in time, or been
+            // heard answering late, can only start afresh. One that never has may just be late:
+            // the identity query shows which.
+            bool heardResync = !ledger->knowsIdentity() && ledger->keepsTime();
             Resync resync = heardResync ? Resync::Unsure : resynchronise(heardResync);
-            if (resync == Resync::Unsure && std::exchange(freshConnectionLeft, false)) {
+            const bool connected = socket && socket->state() == QAbstractSocket::ConnectedState;
+            if (resync == Resync::Unsure && connected && !reconnectPending
+                && freshConnectionsLeft > 0) {
+                --freshConnectionsLeft;
                 if (!connectAfresh())
                     return exchange;
                 resync = Resync::Settled;
@@ -947,7 +1010,7 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
 Widget::Exchange Widget::readBack(Quantity quantity, int channel, bool press)
 {
     if (press)
-        freshConnectionLeft = true;
+        freshConnectionsLeft = freshConnectionsPerPress;
     static const char *const templates[] = {"FREQ? F%1", "TRIG? T%1", "WIDTH? T%1", "AMPL? T%1",
                                             "DELAY? T%1"};
     const Exchange exchange =
@@ -1059,7 +1122,7 @@ void Widget::on_pbUpdateData_clicked()
         // An instrument that answers, but only after the waits, would have each read-back wait
         // for the one before it: none of the rest could be taken.
         if (heldBack && exchange.heard) {
-            if (freshConnectionLeft)
+            if (freshConnectionsLeft > 0)
                 qDebug("Update data stopped: the instrument answers later than the program "
                        "waits, %d not sent",
                        notSent);
@@ -1069,8 +1132,8 @@ void Widget::on_pbUpdateData_clicked()
                        notSent);
             return;
         }
-        const bool unheard = (exchange.outcome == Exchange::Unanswered || heldBack)
-            && !exchange.heard;
+        const bool unheard =
+            (exchange.outcome == Exchange::Unanswered || heldBack) && !exchange.heard;
         unheardInARow = unheard ? unheardInARow + 1 : 0;
         if (unheardInARow == unheardReadBacksToStop && done < readBacks.size()) {
             qDebug("Update data stopped: no answer to %d read-backs in a row, %d not sent",

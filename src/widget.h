@@ -77,6 +77,7 @@ private:
     ChannelWidget *channelPanel(int channel) const;
     // `press`: the first read-back of a button press.
     Exchange readBack(Quantity quantity, int channel, bool press = true);
+    bool takeIn(QTcpSocket *link, qint64 &dropped, bool &heard);
     bool takeWaiting(QTcpSocket *link);
     enum class Resync { Settled, Silent, Late, Unsure };
     Resync resynchronise(bool &heard);
@@ -94,8 +95,8 @@ private:
     QList<QDeadlineTimer> recentLosses;
     // What the instrument may still send on the current connection.
     std::unique_ptr<ReplyLedger> ledger;
-    // Where the instrument's place cannot be found, a press may connect afresh once.
-    bool freshConnectionLeft = true;
+    // Where the instrument's place cannot be found, a press may connect afresh.
+    int freshConnectionsLeft = 0;
 };
 
 #endif // WIDGET_H

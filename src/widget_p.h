@@ -56,10 +56,13 @@ public:
     qsizetype owedCount() const;
     bool knowsIdentity() const { return !identity.isEmpty(); }
     const std::optional<QByteArray> &tentativeReply() const { return tentative; }
+    // A line that names nothing would be taken for the reply now: nothing doubtful has come.
+    bool tentativeTaken() const { return tentative && !doubt; }
     // A line came that names nothing, while a read-back was owed, and was not the identity.
     bool strangerHeard = false;
-    // A line came that may be a reply still owed: the instrument answers later than the waits.
-    bool lateHeard = false;
+    // Whether the instrument has answered a read-back within its waits on this connection, or
+    // been heard answering one after them.
+    bool keepsTime() const { return answeredInTime || lateHeard; }
 
     // Line assembly: the text of a line whose end has not come yet, and when the instrument
     // counts as paused in sending it.
@@ -74,21 +77,22 @@ public:
     // that a serial bridge in telnet mode puts in front of the first bytes of a connection.
     static QByteArray identityText(QByteArrayView line);
     static QByteArray markerFrom(QByteArrayView line);
+    bool isMarker(QByteArrayView line) const;
 
 private:
     struct Sent
     {
         QByteArray line;
         bool query = false;
-        bool owed = false;       // its waits ended without its reply
-        bool answered = false;   // a set line answered without its value
-        bool confirmed = false;  // a set line answered with its value
+        bool owed = false;      // its waits ended without its reply
+        bool answered = false;  // a set line answered without its value
+        bool confirmed = false; // a set line answered with its value
     };
 
     Verdict verdictFor(QByteArrayView line) const;
     QList<Sent>::const_iterator owedIdentity() const;
     qsizetype unansweredSetFor(QByteArrayView line) const;
-    void settle(QByteArrayView reply);
+    void settle(QByteArrayView reply, bool sure);
     const Sent *waitingQuery() const;
     qsizetype setConfirmedBy(QByteArrayView line) const;
 
@@ -96,8 +100,12 @@ private:
     // that waits.
     QList<Sent> sentSinceReply;
     bool waiting = false;
-    QByteArray identity; // as given on connecting
+    QByteArray identity;             // as given on connecting
     QByteArray lastQuery, lastReply; // the reply just taken, trimmed, and what it answered
+    QByteArray unsureQuery;    // the last query, when a line that named nothing was taken for it
+    bool confirmsSets = false; // has answered a set line with its channel and value
+    bool answeredInTime = false;
+    bool lateHeard = false;
     std::optional<QByteArray> tentative;
     bool doubt = false;
     bool otherTarget = false;

@@ -338,17 +338,19 @@ void tst_Faults::repliesInOrder_data()
 
     const QByteArray crlf = "\r\n";
     QTest::newRow("answers set lines, 5 ms a line") << 5 << false << true << false << crlf << false;
-    QTest::newRow("answers set lines, 30 ms a line") << 30 << false << true << false << crlf << false;
+    QTest::newRow("answers set lines, 30 ms a line")
+        << 30 << false << true << false << crlf << false;
     QTest::newRow("answers set lines, 5 ms a line, Get between")
         << 5 << false << true << true << crlf << false;
     QTest::newRow("echoes, Get between") << 0 << true << false << true << crlf << false;
-    QTest::newRow("echoes, 30 ms a line, Get between") << 30 << true << false << true << crlf << false;
+    QTest::newRow("echoes, 30 ms a line, Get between")
+        << 30 << true << false << true << crlf << false;
     QTest::newRow("echoes, 30 ms a line, lines ended by CR")
         << 30 << true << false << false << QByteArray("\r") << false;
     QTest::newRow("echoes and answers set lines, 5 ms a line")
         << 5 << true << true << false << crlf << false;
-    QTest::newRow("OK after every reply, 30 ms a line") << 30 << false << false << true << crlf
-                                                        << true;
+    QTest::newRow("OK after every reply, 30 ms a line")
+        << 30 << false << false << true << crlf << true;
     QTest::newRow("OK after every reply, echoes and answers set lines")
         << 5 << true << true << true << crlf << true;
 }
@@ -464,12 +466,12 @@ void tst_Faults::unansweredSweeps_data()
 {
     QTest::addColumn<int>("silentForLines"); // answers none of the connection's first lines
     QTest::addColumn<QStringList>("mute");
-    QTest::addColumn<QStringList>("holds");      // "line=ms": that answer, and all behind it, late
-    QTest::addColumn<int>("lateMs");             // every answer to a query this late
-    QTest::addColumn<QList<int>>("linesSent");   // by each Update data in turn
-    QTest::addColumn<QStringList>("stops");      // the line each logs as it stops, or ""
-    QTest::addColumn<qint64>("boundMs");         // for the first
-    QTest::addColumn<QStringList>("unanswered"); // controls left as they were, by path piece
+    QTest::addColumn<QStringList>("holds");       // "line=ms": that answer, and all behind it, late
+    QTest::addColumn<int>("lateMs");              // every answer to a query this late
+    QTest::addColumn<QList<int>>("linesSent");    // by each Update data in turn
+    QTest::addColumn<QStringList>("stops");       // the line each logs as it stops, or ""
+    QTest::addColumn<qint64>("boundMs");          // for the first
+    QTest::addColumn<QStringList>("unanswered");  // controls left as they were, by path piece
     QTest::addColumn<QStringList>("clicksFirst"); // before the first press of Update data
     QTest::addColumn<QStringList>("habits");      // "telnet", "identity=<text>"
 
@@ -482,32 +484,37 @@ void tst_Faults::unansweredSweeps_data()
     // nothing more is coming for the one before.
     QTest::newRow("silent after the identity")
         << 0 << everything << QStringList() << 0 << QList<int>{3, 4}
-        << QStringList{silence.arg(36), silence.arg(36)} << hungAfterMs << QStringList{"w"} << QStringList() << QStringList();
+        << QStringList{silence.arg(36), silence.arg(36)} << hungAfterMs << QStringList{"w"}
+        << QStringList() << QStringList();
     QTest::newRow("silent after the frequencies")
         << 0 << QStringList{"AMPL", "WIDTH", "DELAY", "TRIG"} << QStringList() << 0 << QList<int>{5}
-        << QStringList{silence.arg(34)} << hungAfterMs << QStringList{"wChannel"} << QStringList() << QStringList();
+        << QStringList{silence.arg(34)} << hungAfterMs << QStringList{"wChannel"} << QStringList()
+        << QStringList();
     // The identity query and the first two lines go unanswered. Of the identity replies that
     // come on the next press, the first may answer any of the three identity queries then sent:
     // it takes a second before nothing of the first press can still come.
     QTest::newRow("silent, then answering")
         << 3 << QStringList() << QStringList() << 0 << QList<int>{2, 40}
-        << QStringList{silence.arg(37), QString()} << hungAfterMs << QStringList() << QStringList() << QStringList();
+        << QStringList{silence.arg(37), QString()} << hungAfterMs << QStringList() << QStringList()
+        << QStringList();
     QTest::newRow("one kind never answered")
         << 0 << QStringList{"DELAY?"} << QStringList() << 0 << QList<int>{38 + 9}
-        << QStringList{QString()} << qint64(9 * 2000 + 2000) << QStringList{"leDelay"} << QStringList() << QStringList();
+        << QStringList{QString()} << qint64(9 * 2000 + 2000) << QStringList{"leDelay"}
+        << QStringList() << QStringList();
     // A reply held up past both waits, as by a lost packet sent again, comes while the next
     // read-back of the same channel waits: it must not be taken for that one's.
     QTest::newRow("amplitude of T3 held 2.2 s")
         << 0 << QStringList() << QStringList{"AMPL? T3=2200"} << 0 << QList<int>{38 + 1}
-        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel3/dsbAmplitude"} << QStringList()
-        << QStringList();
+        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel3/dsbAmplitude"}
+        << QStringList() << QStringList();
     QTest::newRow("width of T5 held 3.5 s")
         << 0 << QStringList() << QStringList{"WIDTH? T5=3500"} << 0 << QList<int>{38 + 1}
-        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel5/sbWidth"} << QStringList()
-        << QStringList();
+        << QStringList{QString()} << qint64(10000) << QStringList{"wChannel5/sbWidth"}
+        << QStringList() << QStringList();
     QTest::newRow("every reply 2.5 s late")
         << 0 << QStringList() << QStringList() << 2500 << QList<int>{2}
-        << QStringList{lateness.arg(37)} << qint64(10000) << QStringList{"w"} << QStringList() << QStringList();
+        << QStringList{lateness.arg(37)} << qint64(10000) << QStringList{"w"} << QStringList()
+        << QStringList();
     // One Get whose reply comes after both waits; then the instrument is prompt again. Where the
     // identity cannot show that nothing more is coming, a fresh connection does: two presses
     // read every value.
@@ -516,8 +523,12 @@ void tst_Faults::unansweredSweeps_data()
     QTest::newRow("identity never answered, one Get held 2.5 s")
         << 0 << QStringList{"*IDN?"} << widthHeld << 0 << QList<int>{1, 1 + 38, 38}
         << QStringList{lateness.arg(38), QString(), QString()} << qint64(10000) << QStringList()
-        << getHeld
-        << QStringList();
+        << getHeld << QStringList();
+    // Each press: the amplitude of T0 owed, and no identity to show that nothing more comes.
+    QTest::newRow("identity never answered, one kind never answered")
+        << 0 << QStringList{"*IDN?", "AMPL? T0"} << QStringList() << 0 << QList<int>{1 + 38, 1 + 38}
+        << QStringList{QString(), QString()} << qint64(10000)
+        << QStringList{"wChannel0/dsbAmplitude"} << QStringList() << QStringList();
     QTest::newRow("telnet-mode bridge, one Get held 2.5 s")
         << 0 << QStringList() << widthHeld << 0 << QList<int>{1 + 38, 38}
         << QStringList{QString(), QString()} << qint64(10000) << QStringList() << getHeld

@@ -322,7 +322,8 @@ void tst_Simulator::answersWithFaults_data()
     telnet.telnetGreeting = true;
     QTest::newRow("telnet negotiation before the first answer only")
         << telnet << QByteArray("FREQ? F1\r\nFREQ? F2\r\n")
-        << QByteArray("\xff\xfb\x03\xff\xfb\x01" "F1,1000\r\nF2,1000\r\n");
+        << QByteArray("\xff\xfb\x03\xff\xfb\x01"
+                      "F1,1000\r\nF2,1000\r\n");
     SimulatorOptions cut;
     cut.cuts.insert("AMPL? T3", {4, 50});
     QTest::newRow("cut writes an answer in two pieces")

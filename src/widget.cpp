@@ -348,16 +348,16 @@ qsizetype ReplyLedger::setConfirmedBy(QByteArrayView line) const
     const QByteArrayView text = line.trimmed();
     const qsizetype comma = text.indexOf(',');
     for (qsizetype i = 0; i < sentSinceReply.size(); ++i) {
-        const Sent &sent = sentSinceReply.at(i);
-        if (sent.query || sent.confirmed)
+        const Sent &set = sentSinceReply.at(i);
+        if (set.query || set.confirmed)
             continue;
-        const QByteArrayView arguments = argumentsOf(sent.line);
+        const QByteArrayView arguments = argumentsOf(set.line);
         const qsizetype setComma = arguments.indexOf(',');
         const std::optional<Target> target =
             setComma < 0 ? std::nullopt : targetNamed(arguments.first(setComma));
         if (comma >= 0 && target && targetNamed(text.first(comma)) == target
             && sameValue(text.sliced(comma + 1), arguments.sliced(setComma + 1),
-                         commandWord(sent.line)))
+                         commandWord(set.line)))
             return i;
     }
     return -1;
@@ -487,8 +487,8 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         confirmsSets = confirmsSets || line.contains(',');
         if (const qsizetype set = setConfirmedBy(line); set >= 0)
             sentSinceReply[set].confirmed = true;
-        else if (const qsizetype set = unansweredSetFor(line); set >= 0)
-            sentSinceReply[set].answered = true;
+        else if (const qsizetype answered = unansweredSetFor(line); answered >= 0)
+            sentSinceReply[answered].answered = true;
         break;
     case Verdict::OtherTarget:
         otherTarget = true;

@@ -232,6 +232,20 @@ bool sameValue(QByteArrayView confirmed, QByteArrayView sent, QByteArrayView com
             && qRound64(confirmedValue * 1000.0) == qRound64(sentValue));
 }
 
+// Whether a set line's confirmation, "<channel>,<value>", reads as the reply to the query of the
+// same quantity would: not when it carries the amplitude in the millivolts it was set in, since
+// the instrument answers in volts.
+bool readsAsReply(QByteArrayView confirmation, QByteArrayView setLine)
+{
+    if (commandWord(setLine).compare("AMPL", Qt::CaseInsensitive) != 0)
+        return true;
+    const QByteArrayView arguments = argumentsOf(setLine);
+    const QByteArrayView sent = arguments.sliced(arguments.indexOf(',') + 1).trimmed();
+    const QByteArrayView value = confirmation.sliced(confirmation.indexOf(',') + 1).trimmed();
+    return QByteArray(value.data(), value.size()).toDouble() * 1000.0
+        == QByteArray(sent.data(), sent.size()).toDouble();
+}
+
 } // namespace
 
 QByteArray ReplyLedger::identityText(QByteArrayView line)
@@ -404,8 +418,9 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
     if (!text.contains(',') && setUnanswered)
         return Verdict::SetAnswer;
     if (const qsizetype set = setConfirmedBy(text); set >= 0) {
-        if (query && sameQuantity(sentSinceReply.at(set).line, query->line))
-            return Verdict::Reply;
+        const QByteArray &setLine = sentSinceReply.at(set).line;
+        if (query && sameQuantity(setLine, query->line))
+            return readsAsReply(text, setLine) ? Verdict::Reply : Verdict::SetAnswer;
         return named && named == queried ? Verdict::Doubtful : Verdict::SetAnswer;
     }
     // A line about another channel, with a value other than its set line's: the instrument

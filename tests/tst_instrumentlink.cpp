@@ -700,6 +700,10 @@ void tst_InstrumentLink::linesTakenInOrder_data()
                                    "? DELAY? T5", "< T5,200 = Doubtful", "< T5,0 = Reply"};
     QTest::newRow("set line confirmed in volts, then a Get of the delay") << connected
             + QStringList{"> AMPL T3,2500", "? DELAY? T3", "< T3,2.5 = Doubtful", "< T3,0 = Reply"};
+    QTest::newRow("amplitude confirmed in the millivolts it was set in, then a Get of it")
+        << connected
+            + QStringList{"> AMPL T6,4870", "? AMPL? T6", "< T6,4870 = SetAnswer",
+                          "< T6,4.87 = Reply"};
     QTest::newRow("set line confirmed with a value clamped, then a Get of another quantity")
         << connected + QStringList{"> WIDTH T4,350",     "? FREQ? F1",    "< T4,350 = SetAnswer",
                                    "< F1,1000 = Reply",  "> WIDTH T3,5",  "? AMPL? T3",

@@ -37,6 +37,12 @@ constexpr int pauseMs = 100;
 // instrument (each costs both waits): one that is switched off behind a serial bridge, hung, or
 // busy in a front-panel menu would otherwise hold the window for over a minute.
 constexpr int unheardReadBacksToStop = 2;
+// Nor does it go on past this once replies have come late in it: each late one costs up to its
+// own waits again to find the instrument's place, and a read-back that must first find it can
+// take up to 8 s (a wait for a line to end, the identity, a fresh connection, its own waits), so
+// that a press never holds the window past 20 s. An instrument that never answers one kind of
+// query, and otherwise keeps time, is still asked for everything.
+constexpr int lateSweepBudgetMs = 12000;
 // No new attempt follows the third loss of the connection within this time: a peer that takes
 // every connection and closes it again (a device that speaks another protocol on this port, a
 // bridge that drops its clients) would otherwise be called again and again, for ever.
@@ -295,7 +301,10 @@ bool ReplyLedger::isMarker(QByteArrayView line) const
 
 void ReplyLedger::connected()
 {
+    // The count of late lines goes on: Update data reads it across a fresh connection.
+    const int late = lateLines;
     *this = ReplyLedger();
+    lateLines = late;
 }
 
 void ReplyLedger::sent(QByteArrayView line, bool query)
@@ -475,7 +484,10 @@ void ReplyLedger::settle(QByteArrayView reply, bool sure)
 ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
 {
     const Verdict verdict = verdictFor(line);
-    lateHeard = lateHeard || verdict == Verdict::Late || verdict == Verdict::LateOrIdentity;
+    if (verdict == Verdict::Late || verdict == Verdict::LateOrIdentity) {
+        lateHeard = true;
+        ++lateLines;
+    }
     switch (verdict) {
     case Verdict::Reply:
         settle(line, true);
@@ -1129,9 +1141,19 @@ void Widget::on_pbUpdateData_clicked()
     }
 
     int unheardInARow = 0;
+    int lateLines = 0;
+    const QDeadlineTimer lateBudget(lateSweepBudgetMs);
     for (qsizetype done = 0; done < readBacks.size();) {
+        if (lateLines > 0 && lateBudget.hasExpired()) {
+            qDebug("Update data stopped: the instrument answers later than the program waits, "
+                   "%d not sent",
+                   int(readBacks.size() - done));
+            return;
+        }
         const auto [quantity, channel] = readBacks.at(done++);
+        const int lateBefore = ledger->lateLines;
         const Exchange exchange = readBack(quantity, channel, done == 1);
+        lateLines += ledger->lateLines - lateBefore;
         const bool heldBack = exchange.outcome == Exchange::HeldBack;
         const int notSent = int(readBacks.size() - done) + (heldBack ? 1 : 0);
         // An instrument that answers, but only after the waits, would have each read-back wait

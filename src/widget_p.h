@@ -63,6 +63,9 @@ public:
     // Whether the instrument has answered a read-back within its waits on this connection, or
     // been heard answering one after them.
     bool keepsTime() const { return answeredInTime || lateHeard; }
+    // Lines heard, on this connection and those before, that may have been replies owed: the
+    // instrument answers later than the waits.
+    int lateLines = 0;
 
     // Line assembly: the text of a line whose end has not come yet, and when the instrument
     // counts as paused in sending it.

@@ -1153,7 +1153,11 @@ void Widget::on_pbUpdateData_clicked()
         const auto [quantity, channel] = readBacks.at(done++);
         const int lateBefore = ledger->lateLines;
         const Exchange exchange = readBack(quantity, channel, done == 1);
-        lateLines += ledger->lateLines - lateBefore;
+        const int lateCame = ledger->lateLines - lateBefore;
+        lateLines += lateCame;
+        // The read-backs before were answered after all, if late: the instrument is not silent.
+        if (lateCame > 0)
+            unheardInARow = 0;
         const bool heldBack = exchange.outcome == Exchange::HeldBack;
         const int notSent = int(readBacks.size() - done) + (heldBack ? 1 : 0);
         // An instrument that answers, but only after the waits, would have each read-back wait

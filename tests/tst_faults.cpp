@@ -515,6 +515,15 @@ void tst_Faults::unansweredSweeps_data()
         << 0 << QStringList() << QStringList() << 2500 << QList<int>{2}
         << QStringList{lateness.arg(37)} << qint64(10000) << QStringList{"w"} << QStringList()
         << QStringList();
+    // Six replies held 3.4 s: each costs its waits again. The press gives the window back within
+    // 20 s; the next one first finds where the instrument has got to, meets the last two held,
+    // and the third reads everything.
+    QTest::newRow("six replies held 3.4 s")
+        << 0 << QStringList() << QStringList{"AMPL? T1=3400", "WIDTH? T2=3400", "DELAY? T3=3400",
+                                             "TRIG? T4=3400", "AMPL? T5=3400",  "WIDTH? T6=3400"}
+        << 0 << QList<int>{22 + 3, 38 + 3, 38}
+        << QStringList{lateness.arg(16), QString(), QString()} << qint64(20000) << QStringList()
+        << QStringList() << QStringList();
     // One Get whose reply comes after both waits; then the instrument is prompt again. Where the
     // identity cannot show that nothing more is coming, a fresh connection does: two presses
     // read every value.

@@ -977,23 +977,15 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
             // identity query settles nothing: an instrument that has answered in time, or been
             // heard answering late, can only start afresh. One that never has may just be late:
             // the identity query shows which.
-            // An identity query that went unanswered once settles nothing the second time either:
-            // a new connection does, and this read-back waits for the next press, the identity
-            // exchange having taken its time.
-            const bool noMarker = !ledger->knowsIdentity();
-            bool heardResync = noMarker && ledger->keepsTime();
-            const bool silentBefore = noMarker && !heardResync && ledger->silentResyncs > 0;
-            Resync resync =
-                heardResync || silentBefore ? Resync::Unsure : resynchronise(heardResync);
-            if (resync == Resync::Silent && noMarker)
-                ++ledger->silentResyncs;
+            bool heardResync = !ledger->knowsIdentity() && ledger->keepsTime();
+            Resync resync = heardResync ? Resync::Unsure : resynchronise(heardResync);
             const bool connected = socket && socket->state() == QAbstractSocket::ConnectedState;
             if (resync == Resync::Unsure && connected && !reconnectPending
                 && freshConnectionsLeft > 0) {
                 --freshConnectionsLeft;
                 if (!connectAfresh())
                     return exchange;
-                resync = silentBefore ? Resync::Silent : Resync::Settled;
+                resync = Resync::Settled;
             }
             if (resync != Resync::Settled) {
                 if (socket && socket->state() == QAbstractSocket::ConnectedState) {

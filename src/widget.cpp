@@ -940,14 +940,15 @@ std::optional<QByteArray> Widget::collectReply(QTcpSocket *link, qint64 &dropped
 Widget::Resync Widget::resynchronise(bool &heard)
 {
     ledger->strangerHeard = false;
+    qsizetype owed = ledger->owedCount();
     for (;;) {
-        const qsizetype owedBefore = ledger->owedCount();
         heard = query(QLatin1String(identityQuery), true).heard || heard;
         if (!ledger->readBackOwed())
             return Resync::Settled;
-        if (ledger->owedCount() > owedBefore || !socket
-            || socket->state() != QAbstractSocket::ConnectedState)
+        const qsizetype stillOwed = ledger->owedCount();
+        if (stillOwed > owed || !socket || socket->state() != QAbstractSocket::ConnectedState)
             break;
+        owed = stillOwed;
     }
     if (!heard)
         return Resync::Silent;

@@ -978,15 +978,25 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
             // identity query settles nothing: an instrument that has answered in time, or been
             // heard answering late, can only start afresh. One that never has may just be late:
             // the identity query shows which.
-            bool heardResync = !ledger->knowsIdentity() && ledger->keepsTime();
-            Resync resync = heardResync ? Resync::Unsure : resynchronise(heardResync);
+            // An identity query that went unanswered once settles nothing the second time either:
+            // a new connection does. Where the instrument answers the new connection's identity
+            // query, the read-back goes out; where it does not, that query has had this
+            // read-back's waits, and the read-back is left for the next press.
+            const bool noMarker = !ledger->knowsIdentity();
+            bool heardResync = noMarker && ledger->keepsTime();
+            const bool silentBefore = noMarker && !heardResync && ledger->silentResyncs > 0;
+            Resync resync =
+                heardResync || silentBefore ? Resync::Unsure : resynchronise(heardResync);
+            if (resync == Resync::Silent && noMarker)
+                ++ledger->silentResyncs;
             const bool connected = socket && socket->state() == QAbstractSocket::ConnectedState;
             if (resync == Resync::Unsure && connected && !reconnectPending
                 && freshConnectionsLeft > 0) {
                 --freshConnectionsLeft;
                 if (!connectAfresh())
                     return exchange;
-                resync = Resync::Settled;
+                resync =
+                    silentBefore && !ledger->knowsIdentity() ? Resync::Silent : Resync::Settled;
             }
             if (resync != Resync::Settled) {
                 if (socket && socket->state() == QAbstractSocket::ConnectedState) {

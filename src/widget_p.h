@@ -60,6 +60,8 @@ public:
     bool tentativeTaken() const { return tentative && !doubt; }
     // A line came that names nothing, while a read-back was owed, and was not the identity.
     bool strangerHeard = false;
+    // Identity queries asked to find the instrument's place that brought not a byte back.
+    int silentResyncs = 0;
     // Whether the instrument has answered a read-back within its waits on this connection, or
     // been heard answering one after them.
     bool keepsTime() const { return answeredInTime || lateHeard; }

@@ -490,11 +490,11 @@ void tst_Faults::unansweredSweeps_data()
         << 0 << QStringList{"AMPL", "WIDTH", "DELAY", "TRIG"} << QStringList() << 0 << QList<int>{5}
         << QStringList{silence.arg(34)} << hungAfterMs << QStringList{"wChannel"} << QStringList()
         << QStringList();
-    // The identity query and the first two lines go unanswered. Of the identity replies that
-    // come on the next press, the first may answer any of the three identity queries then sent:
-    // it takes a second before nothing of the first press can still come.
+    // The identity query and the first two lines go unanswered. An identity query that brought
+    // nothing settles nothing when asked again: the next press connects afresh, and the new
+    // connection's identity shows the instrument answering.
     QTest::newRow("silent, then answering")
-        << 3 << QStringList() << QStringList() << 0 << QList<int>{2, 40}
+        << 3 << QStringList() << QStringList() << 0 << QList<int>{2, 1 + 38}
         << QStringList{silence.arg(37), QString()} << hungAfterMs << QStringList() << QStringList()
         << QStringList();
     QTest::newRow("one kind never answered")
@@ -538,6 +538,12 @@ void tst_Faults::unansweredSweeps_data()
         << 0 << QStringList{"*IDN?", "AMPL? T0"} << QStringList() << 0 << QList<int>{1 + 38, 1 + 38}
         << QStringList{QString(), QString()} << qint64(10000)
         << QStringList{"wChannel0/dsbAmplitude"} << QStringList() << QStringList();
+    // Busy for its first lines and never answering the identity: nothing can settle what the
+    // first press left owed but a new connection, which the second press opens.
+    QTest::newRow("identity never answered, silent for the first three lines")
+        << 3 << QStringList{"*IDN?"} << QStringList() << 0 << QList<int>{2, 1 + 37, 38}
+        << QStringList{silence.arg(37), QString(), QString()} << hungAfterMs << QStringList()
+        << QStringList() << QStringList();
     QTest::newRow("telnet-mode bridge, one Get held 2.5 s")
         << 0 << QStringList() << widthHeld << 0 << QList<int>{1 + 38, 38}
         << QStringList{QString(), QString()} << qint64(10000) << QStringList() << getHeld

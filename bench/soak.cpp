@@ -31,32 +31,6 @@ constexpr int changesPerCycle = 4;
 // line, a read-back of F1, finds the instrument rebooting.
 constexpr int linesPerConnection = 1 + 38 + 2 * changesPerCycle + 1;
 
-// A value the control can hold, as it would be typed in.
-QString randomValue(const QString &path, QRandomGenerator &random)
-{
-    if (path.endsWith(QLatin1String("cbTrigger")))
-        return QString::number(random.bounded(3));
-    if (path.endsWith(QLatin1String("sbFrequency")))
-        return QString::number(random.bounded(1, 1000001));
-    if (path.endsWith(QLatin1String("sbWidth")))
-        return QString::number(random.bounded(10, 1000001));
-    if (path.endsWith(QLatin1String("dsbAmplitude")))
-        return QString::number(random.bounded(200, 501) / 100.0, 'f', 2);
-    return QString::number(random.bounded(-1000000, 1000000) / 4.0, 'g',
-                           QLocale::FloatingPointShortest);
-}
-
-QString button(const QString &path, bool set)
-{
-    static const QHash<QString, QString> rows = {{"sbFrequency", ""},
-                                                 {"cbTrigger", "Trigger"},
-                                                 {"sbWidth", "Width"},
-                                                 {"dsbAmplitude", "Amplitude"},
-                                                 {"leDelay", "Delay"}};
-    const QString panel = path.section('/', 0, 0);
-    return panel + (set ? "/pbSet" : "/pbGet") + rows.value(path.section('/', 1));
-}
-
 // The window re-opens a dropped connection by itself, but not after the third loss within 10 s:
 // then Connect is pressed, as a user would.
 bool waitUntilConnected(Widget &w, int connections, const SimulatorThread &instrument)
@@ -127,7 +101,7 @@ int main(int argc, char *argv[])
             QWidget *control = find(w, path);
             enter(control, randomValue(path, random));
             model[paths.indexOf(path)] = shownBy(control);
-            find<QPushButton>(w, button(path, true))->click();
+            find<QPushButton>(w, buttonFor(path, true))->click();
             changed << path;
         }
         for (const QString &path : std::as_const(changed)) {
@@ -135,7 +109,7 @@ int main(int argc, char *argv[])
             enter(control,
                   path.endsWith(QLatin1String("leDelay")) ? QStringLiteral("-1")
                                                           : QStringLiteral("1"));
-            find<QPushButton>(w, button(path, false))->click();
+            find<QPushButton>(w, buttonFor(path, false))->click();
             if (shownBy(control) != model.at(paths.indexOf(path))) {
                 out << "cycle " << cycle << ": " << path << " read back " << shownBy(control)
                     << ", not " << model.at(paths.indexOf(path)) << Qt::endl;

@@ -40,7 +40,7 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
     , m_instrument(instrument)
     , m_options(options)
     , m_peer(socket->peerAddress().toString() + ':' + QString::number(socket->peerPort()))
-    , m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(0)))
+    , m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(options.holdSeed)))
 {
     m_socket->setParent(this);
     // Replies go out when the instrument is done, not when the client's delayed ACK
@@ -135,9 +135,14 @@ void ClientConnection::handleLine(const QByteArray &line)
     if (m_options.telnetGreeting && !std::exchange(m_answered, true))
         reply.bytes.prepend("\xff\xfb\x03\xff\xfb\x01");
     // A held answer is one lost and sent again: the first time only.
-    const int heldMs = m_options.holdMs.contains(command) && m_instrument.firstTime(command)
+    int heldMs = m_options.holdMs.contains(command) && m_instrument.firstTime(command)
         ? m_options.holdMs.value(command)
         : 0;
+    // An instrument busy now and then, or a network that loses a packet now and then.
+    if (m_options.holdOneIn > 0
+        && (m_options.holdRandomLines == 0 || linesTaken <= m_options.holdRandomLines)
+        && m_random.bounded(m_options.holdOneIn) == 0)
+        heldMs += m_random.bounded(m_options.holdRandomMs.first, m_options.holdRandomMs.second + 1);
     const QDeadlineTimer due = m_busyUntil + (query ? m_options.lateMs : 0) + heldMs;
     const auto cut = m_options.cuts.constFind(command);
     if (cut != m_options.cuts.cend() && reply.floodSize == 0 && cut->first < reply.bytes.size()) {

@@ -5,6 +5,7 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QRegularExpression>
 #include <QTextStream>
 
 #include <climits>
@@ -137,6 +138,10 @@ int main(int argc, char *argv[])
          "(repeatable), e.g. "
          "\"AMPL? T3=2200\".",
          "line=ms"},
+        {"hold-random",
+         "Hold one answer in <n> back a time between <min> and <max> milliseconds, drawn at random "
+         "from <seed> (default 0), every later answer waiting behind it, e.g. \"10:1200-3500\".",
+         "n:min-max[:seed]"},
         {"confirm-sets",
          "Answer every set line with its channel and value, as \"T3,350\" for \"WIDTH T3,350\"."},
         {"repeat",
@@ -216,6 +221,19 @@ int main(int argc, char *argv[])
         if (!ok || ms < 0)
             failOption("hold", hold);
         options.holdMs.insert(hold.left(separator).toUtf8(), ms);
+    }
+    if (parser.isSet("hold-random")) {
+        static const QRegularExpression form(
+            QStringLiteral("^([0-9]+):([0-9]+)-([0-9]+)(?::([0-9]+))?$"));
+        const QRegularExpressionMatch match = form.match(parser.value("hold-random"));
+        const int oneIn = match.captured(1).toInt();
+        const int shortest = match.captured(2).toInt();
+        const int longest = match.captured(3).toInt();
+        if (!match.hasMatch() || oneIn < 1 || shortest > longest)
+            failOption("hold-random", parser.value("hold-random"));
+        options.holdOneIn = oneIn;
+        options.holdRandomMs = {shortest, longest};
+        options.holdSeed = match.captured(4).toUInt();
     }
     options.confirmSets = parser.isSet("confirm-sets");
     if (parser.isSet("repeat"))

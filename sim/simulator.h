@@ -55,6 +55,13 @@ struct SimulatorOptions
     QMap<QByteArray, std::pair<int, int>> cuts;
     std::optional<QByteArray> afterAnswer; // write this, with the terminator, after each answer
     int afterAnswerMs = 0;                 // to a query, this long after it, in a write of its own
+    // Hold one answer in holdOneIn back for a time drawn from holdRandomMs (random, from
+    // holdSeed), every later answer waiting behind it; only while the instrument has taken no
+    // more than holdRandomLines lines, when that is above 0: then it is prompt again.
+    int holdOneIn = 0;
+    std::pair<int, int> holdRandomMs{1200, 3500};
+    int holdRandomLines = 0;
+    quint32 holdSeed = 0;
 };
 
 // Serves one simulated instrument over TCP to any number of clients at once.

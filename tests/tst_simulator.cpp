@@ -206,29 +206,33 @@ void tst_Simulator::delays_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("minimumMs");
+    QTest::addColumn<int>("heldMs"); // one answer in one held this long at random
 
     QTest::newRow("latency") << 300 << 0 << QByteArray() << QByteArray("FREQ? F1\r\n")
-                             << QByteArray("F1,1000\r\n") << 300;
+                             << QByteArray("F1,1000\r\n") << 300 << 0;
     QTest::newRow("late query") << 0 << 300 << QByteArray() << QByteArray("FREQ? F1\r\n")
-                                << QByteArray("F1,1000\r\n") << 300;
+                                << QByteArray("F1,1000\r\n") << 300 << 0;
     QTest::newRow("latency and late add up")
-        << 150 << 150 << QByteArray() << QByteArray("AMPL? T2\r\n") << QByteArray("T2,5\r\n")
-        << 300;
+        << 150 << 150 << QByteArray() << QByteArray("AMPL? T2\r\n") << QByteArray("T2,5\r\n") << 300
+        << 0;
     QTest::newRow("latency delays answered sets")
         << 300 << 0 << QByteArray("OK") << QByteArray("FREQ F1,5\r\n") << QByteArray("OK\r\n")
-        << 300;
+        << 300 << 0;
     QTest::newRow("late query keeps the set answer behind it")
         << 0 << 300 << QByteArray("OK") << QByteArray("FREQ? F1\r\nFREQ F1,5\r\n")
-        << QByteArray("F1,1000\r\nOK\r\n") << 300;
+        << QByteArray("F1,1000\r\nOK\r\n") << 300 << 0;
     QTest::newRow("latency takes one line after another")
         << 200 << 0 << QByteArray() << QByteArray("FREQ? F1\r\nFREQ? F2\r\nAMPL? T3\r\n")
-        << QByteArray("F1,1000\r\nF2,1000\r\nT3,5\r\n") << 600;
+        << QByteArray("F1,1000\r\nF2,1000\r\nT3,5\r\n") << 600 << 0;
     QTest::newRow("latency answers the set line, then the query")
         << 150 << 0 << QByteArray("OK") << QByteArray("FREQ F1,5\r\nFREQ? F1\r\n")
-        << QByteArray("OK\r\nF1,5\r\n") << 300;
+        << QByteArray("OK\r\nF1,5\r\n") << 300 << 0;
     QTest::newRow("latency counts unanswered set lines too")
         << 100 << 0 << QByteArray() << QByteArray("FREQ F1,5\r\nFREQ F2,6\r\nFREQ? F2\r\n")
-        << QByteArray("F2,6\r\n") << 300;
+        << QByteArray("F2,6\r\n") << 300 << 0;
+    QTest::newRow("hold-random holds the answer, the set answer behind it")
+        << 0 << 0 << QByteArray("OK") << QByteArray("FREQ? F1\r\nFREQ F1,5\r\n")
+        << QByteArray("F1,1000\r\nOK\r\n") << 300 << 300;
 }
 
 void tst_Simulator::delays()
@@ -239,10 +243,15 @@ void tst_Simulator::delays()
     QFETCH(QByteArray, sent);
     QFETCH(QByteArray, expected);
     QFETCH(int, minimumMs);
+    QFETCH(int, heldMs);
 
     SimulatorOptions options = optionsOn("127.0.0.22");
     options.latencyMs = latencyMs;
     options.lateMs = lateMs;
+    if (heldMs > 0) {
+        options.holdOneIn = 1;
+        options.holdRandomMs = {heldMs, heldMs};
+    }
     if (!answerSets.isEmpty())
         options.answerSets = answerSets;
     SimulatorThread simulator(options);

@@ -13,6 +13,9 @@
 #include <QDoubleSpinBox>
 #include <QCoreApplication>
 #include <QFile>
+#include <QHash>
+#include <QLocale>
+#include <QRandomGenerator>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
@@ -97,6 +100,35 @@ inline QStringList controlPaths()
             paths << QStringLiteral("wChannel%1/").arg(n) + QLatin1String(name);
     }
     return paths;
+}
+
+// A value the control at `path` can hold, as it would be typed in.
+inline QString randomValue(const QString &path, QRandomGenerator &random)
+{
+    if (path.endsWith(QLatin1String("cbTrigger")))
+        return QString::number(random.bounded(3));
+    if (path.endsWith(QLatin1String("sbFrequency")))
+        return QString::number(random.bounded(1, 1000001));
+    if (path.endsWith(QLatin1String("sbWidth")))
+        return QString::number(random.bounded(10, 1000001));
+    if (path.endsWith(QLatin1String("dsbAmplitude")))
+        return QString::number(random.bounded(200, 501) / 100.0, 'f', 2);
+    return QString::number(random.bounded(-1000000, 1000000) / 4.0, 'g',
+                           QLocale::FloatingPointShortest);
+}
+
+// The Set or Get button beside the control at `path`.
+inline QString buttonFor(const QString &path, bool set)
+{
+    static const QHash<QString, QString> rows = {
+        {QStringLiteral("sbFrequency"), QString()},
+        {QStringLiteral("cbTrigger"), QStringLiteral("Trigger")},
+        {QStringLiteral("sbWidth"), QStringLiteral("Width")},
+        {QStringLiteral("dsbAmplitude"), QStringLiteral("Amplitude")},
+        {QStringLiteral("leDelay"), QStringLiteral("Delay")}};
+    const QString panel = path.section(QLatin1Char('/'), 0, 0);
+    return panel + (set ? QStringLiteral("/pbSet") : QStringLiteral("/pbGet"))
+        + rows.value(path.section(QLatin1Char('/'), 1));
 }
 
 // What every value control shows, in the order of controlPaths().

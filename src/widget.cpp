@@ -13,6 +13,7 @@
 #include <QNetworkProxy>
 #include <QRegularExpression>
 #include <QRegularExpressionValidator>
+#include <QScopeGuard>
 #include <QTcpSocket>
 
 #include <algorithm>
@@ -43,6 +44,10 @@ constexpr int unheardReadBacksToStop = 2;
 // that a press never holds the window past 20 s. An instrument that never answers one kind of
 // query, and otherwise keeps time, is still asked for everything.
 constexpr int lateSweepBudgetMs = 12000;
+// And whatever comes, it gives the window back within 20 s: every wait it is in ends by this
+// time, and what is still unanswered then is owed. An instrument that never answers one kind of
+// query costs 18 s of waits a sweep; one held reply on top would otherwise take it past 20 s.
+constexpr int sweepLimitMs = 19500;
 // No new attempt follows the third loss of the connection within this time: a peer that takes
 // every connection and closes it again (a device that speaks another protocol on this port, a
 // bridge that drops its clients) would otherwise be called again and again, for ever.
@@ -865,7 +870,7 @@ bool Widget::takeWaiting(QTcpSocket *link)
     qint64 dropped = 0;
     // Bytes that keep coming without a line end (a device that talks on its own) hold the
     // query back no longer than a reply wait.
-    const QDeadlineTimer giveUp(waitMs);
+    const QDeadlineTimer giveUp = qMin(QDeadlineTimer(waitMs), sweepDeadline);
     for (;;) {
         const bool lineEnded = takeIn(link, dropped, heard);
         const bool keep = ledger->endsLines && ledger->readBackOwed();
@@ -894,8 +899,8 @@ bool Widget::takeWaiting(QTcpSocket *link)
 std::optional<QByteArray> Widget::collectReply(QTcpSocket *link, qint64 &dropped, bool &heard,
                                                bool untilSettled)
 {
-    const QDeadlineTimer replyDeadline(waitMs);
-    const QDeadlineTimer lateDeadline = replyDeadline + waitMs;
+    const QDeadlineTimer replyDeadline = qMin(QDeadlineTimer(waitMs), sweepDeadline);
+    const QDeadlineTimer lateDeadline = qMin(replyDeadline + waitMs, sweepDeadline);
     for (;;) {
         const bool lineEnded = takeIn(link, dropped, heard);
         const bool unfinished =
@@ -946,7 +951,8 @@ Widget::Resync Widget::resynchronise(bool &heard)
         if (!ledger->readBackOwed())
             return Resync::Settled;
         const qsizetype stillOwed = ledger->owedCount();
-        if (stillOwed > owed || !socket || socket->state() != QAbstractSocket::ConnectedState)
+        if (stillOwed > owed || !socket || socket->state() != QAbstractSocket::ConnectedState
+            || sweepDeadline.hasExpired())
             break;
         owed = stillOwed;
     }
@@ -990,8 +996,10 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
             if (resync == Resync::Silent && noMarker)
                 ++ledger->silentResyncs;
             const bool connected = socket && socket->state() == QAbstractSocket::ConnectedState;
+            // A fresh connection costs up to 3 s: the connection and the identity's waits.
+            const bool timeLeft = QDeadlineTimer(3 * waitMs) <= sweepDeadline;
             if (resync == Resync::Unsure && connected && !reconnectPending
-                && freshConnectionsLeft > 0) {
+                && freshConnectionsLeft > 0 && timeLeft) {
                 --freshConnectionsLeft;
                 if (!connectAfresh())
                     return exchange;
@@ -1154,10 +1162,17 @@ void Widget::on_pbUpdateData_clicked()
     int unheardInARow = 0;
     int lateLines = 0;
     const QDeadlineTimer lateBudget(lateSweepBudgetMs);
+    sweepDeadline = QDeadlineTimer(sweepLimitMs);
+    const auto sweepEnded = qScopeGuard([this] { sweepDeadline = QDeadlineTimer::Forever; });
     for (qsizetype done = 0; done < readBacks.size();) {
         if (lateLines > 0 && lateBudget.hasExpired()) {
             qDebug("Update data stopped: the instrument answers later than the program waits, "
                    "%d not sent",
+                   int(readBacks.size() - done));
+            return;
+        }
+        if (sweepDeadline.hasExpired()) {
+            qDebug("Update data stopped: a press holds the window 20 s at the most, %d not sent",
                    int(readBacks.size() - done));
             return;
         }

@@ -97,6 +97,8 @@ private:
     std::unique_ptr<ReplyLedger> ledger;
     // Where the instrument's place cannot be found, a press may connect afresh.
     int freshConnectionsLeft = 0;
+    // Update data gives the window back by this time: no wait of the link goes past it.
+    QDeadlineTimer sweepDeadline{QDeadlineTimer::Forever};
 };
 
 #endif // WIDGET_H

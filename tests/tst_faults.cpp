@@ -501,6 +501,14 @@ void tst_Faults::unansweredSweeps_data()
         << 0 << QStringList{"DELAY?"} << QStringList() << 0 << QList<int>{38 + 9}
         << QStringList{QString()} << qint64(9 * 2000 + 2000) << QStringList{"leDelay"}
         << QStringList() << QStringList();
+    // Ten read-backs never answered cost 20 s of waits: the press gives the window back before,
+    // in the middle of the last delay's waits, and T8's trigger is left for the next press.
+    QTest::newRow("the delay and one source never answered")
+        << 0 << QStringList{"FREQ? F1", "DELAY?"} << QStringList() << 0 << QList<int>{46}
+        << QStringList{QStringLiteral(
+               "Update data stopped: a press holds the window 20 s at the most, 1 not sent")}
+        << qint64(20000) << QStringList{"wFrequency1", "leDelay", "wChannel8/cbTrigger"}
+        << QStringList() << QStringList();
     // A reply held up past both waits, as by a lost packet sent again, comes while the next
     // read-back of the same channel waits: it must not be taken for that one's.
     QTest::newRow("amplitude of T3 held 2.2 s")

@@ -40,7 +40,9 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
     , m_instrument(instrument)
     , m_options(options)
     , m_peer(socket->peerAddress().toString() + ':' + QString::number(socket->peerPort()))
-    , m_random(options.garbageSeed.value_or(options.fuzzSeed.value_or(options.holdSeed)))
+    // Random holds go on where the last connection left them, not again from the start.
+    , m_random(options.garbageSeed.value_or(
+          options.fuzzSeed.value_or(options.holdSeed + quint32(instrument.linesTaken()))))
 {
     m_socket->setParent(this);
     // Replies go out when the instrument is done, not when the client's delayed ACK
@@ -58,6 +60,11 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
     });
     if (m_options.verbose)
         qInfo().nospace() << qPrintable(m_peer) << ": connected";
+    if (m_options.banner) {
+        PendingReply banner;
+        banner.bytes = *m_options.banner + m_options.terminator;
+        enqueue(banner, QDeadlineTimer(m_options.bannerMs, Qt::PreciseTimer));
+    }
     readLines();
 }
 

@@ -35,6 +35,7 @@ public:
     // Counts a line taken up, over every connection; returns how many so far. An instrument
     // busy for its first lines is busy for them whoever sends them.
     int countLine() { return ++m_linesTaken; }
+    int linesTaken() const { return m_linesTaken; }
     // Whether `line` comes for the first time, on any connection.
     bool firstTime(const QByteArray &line)
     {

@@ -151,6 +151,10 @@ int main(int argc, char *argv[])
         {"telnet",
          "Put a serial bridge's telnet negotiation (IAC WILL SUPPRESS-GO-AHEAD, IAC WILL ECHO) in "
          "front of a connection's first answer."},
+        {"banner",
+         "Write <text> as a line of its own <ms> milliseconds after a client connects, as a serial "
+         "bridge with a banner does, e.g. \"ser2net port 4000=50\".",
+         "text=ms"},
         {"cut",
          "Write the answer to <line> in two pieces: its first <n> bytes, then the rest <ms> "
          "milliseconds later (repeatable), e.g. \"AMPL? T3=4:250\".",
@@ -239,6 +243,16 @@ int main(int argc, char *argv[])
     if (parser.isSet("repeat"))
         options.repeatMs = int(number(parser, "repeat", 0, INT_MAX));
     options.telnetGreeting = parser.isSet("telnet");
+    if (parser.isSet("banner")) {
+        const QString banner = parser.value("banner");
+        const qsizetype separator = banner.lastIndexOf('=');
+        bool ok = false;
+        const int ms = separator > 0 ? QStringView(banner).sliced(separator + 1).toInt(&ok) : -1;
+        if (!ok || ms < 0)
+            failOption("banner", banner);
+        options.banner = banner.left(separator).toUtf8();
+        options.bannerMs = ms;
+    }
     const QStringList cuts = parser.values("cut");
     for (const QString &cut : cuts) {
         const qsizetype separator = cut.lastIndexOf('=');

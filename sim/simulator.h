@@ -50,6 +50,8 @@ struct SimulatorOptions
     bool confirmSets = false;    // answer a set line with its channel and value: "T3,350"
     int repeatMs = -1;           // write every answer once more, this long after the first time
     bool telnetGreeting = false; // a bridge in telnet mode: its negotiation before the first answer
+    std::optional<QByteArray> banner; // a bridge's banner line, this long after a client connects
+    int bannerMs = 50;
     // Write the answer to these lines (without terminator) in two pieces: so many bytes, then the
     // rest this many milliseconds later.
     QMap<QByteArray, std::pair<int, int>> cuts;

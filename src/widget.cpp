@@ -370,15 +370,21 @@ qsizetype ReplyLedger::unansweredSetFor(QByteArrayView line) const
 }
 
 // The set line that `line`, "<source or channel>,<value>", confirms: the same source or channel
-// and the same value as the set line's own ("WIDTH T3,350" confirmed "T3,350").
-qsizetype ReplyLedger::setConfirmedBy(QByteArrayView line) const
+// and the same value as the set line's own ("WIDTH T3,350" confirmed "T3,350"). `again`: one
+// already confirmed, which an instrument or a bridge that repeats itself confirms twice.
+qsizetype ReplyLedger::setConfirmedBy(QByteArrayView line, bool again) const
 {
     const QByteArrayView text = line.trimmed();
     const qsizetype comma = text.indexOf(',');
     for (qsizetype i = 0; i < sentSinceReply.size(); ++i) {
         const Sent &set = sentSinceReply.at(i);
-        if (set.query || set.confirmed)
+        if (set.query || set.confirmed != again)
             continue;
+        if (again) {
+            if (set.confirmation == text)
+                return i;
+            continue;
+        }
         const QByteArrayView arguments = argumentsOf(set.line);
         const qsizetype setComma = arguments.indexOf(',');
         const std::optional<Target> target =
@@ -431,7 +437,10 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
     const bool setUnanswered = unansweredSetFor(line) >= 0;
     if (!text.contains(',') && setUnanswered)
         return Verdict::SetAnswer;
-    if (const qsizetype set = setConfirmedBy(text); set >= 0) {
+    qsizetype set = setConfirmedBy(text);
+    if (set < 0)
+        set = setConfirmedBy(text, true);
+    if (set >= 0) {
         const QByteArray &setLine = sentSinceReply.at(set).line;
         if (query && sameQuantity(setLine, query->line))
             return readsAsReply(text, setLine) ? Verdict::Reply : Verdict::SetAnswer;
@@ -446,7 +455,13 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
         && !(query && sameQuantity(sentSinceReply.at(unansweredSetFor(line)).line, query->line)))
         return Verdict::Doubtful;
     if (!lastReply.isEmpty() && text == lastReply) {
-        if (query && query->line == lastQuery)
+        // The same query asked again reads the same, unless its quantity was set in between.
+        const bool setSince = query
+            && std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(),
+                           [query](const Sent &sent) {
+                               return !sent.query && sameQuantity(sent.line, query->line);
+                           });
+        if (query && query->line == lastQuery && !setSince)
             return Verdict::Reply;
         return named && named == queried ? Verdict::Doubtful : Verdict::Repeat;
     }
@@ -486,9 +501,22 @@ void ReplyLedger::settle(QByteArrayView reply, bool sure)
     waiting = false;
 }
 
+void ReplyLedger::confirm(qsizetype set, QByteArrayView confirmation)
+{
+    sentSinceReply[set].confirmed = true;
+    sentSinceReply[set].confirmation = confirmation.trimmed().toByteArray();
+}
+
 ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
 {
     const Verdict verdict = verdictFor(line);
+    // Echoes keep the line ends of the lines sent: only the instrument's own lines show how it
+    // ends them.
+    const bool ended = line.endsWith('\n') || line.endsWith('\r');
+    if (verdict != Verdict::Echo && verdict != Verdict::Blank) {
+        endsLines = endsLines || ended;
+        endsNone = endsNone || !ended;
+    }
     if (verdict == Verdict::Late || verdict == Verdict::LateOrIdentity) {
         lateHeard = true;
         ++lateLines;
@@ -509,16 +537,20 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         if (readBackOwed())
             break;
         if (const qsizetype set = setConfirmedBy(line); set >= 0)
-            sentSinceReply[set].confirmed = true;
+            confirm(set, line);
+        else if (setConfirmedBy(line, true) >= 0)
+            break; // a confirmation said again
         else if (const qsizetype clamped = unansweredSetFor(line); clamped >= 0 && confirmsSets)
-            sentSinceReply[clamped].confirmed = true;
+            confirm(clamped, line);
         else if (line.trimmed() != lastReply)
             unsureQuery.clear();
         break;
     case Verdict::SetAnswer:
         confirmsSets = confirmsSets || line.contains(',');
         if (const qsizetype set = setConfirmedBy(line); set >= 0)
-            sentSinceReply[set].confirmed = true;
+            confirm(set, line);
+        else if (setConfirmedBy(line, true) >= 0)
+            break; // a confirmation said again
         else if (const qsizetype answered = unansweredSetFor(line); answered >= 0)
             sentSinceReply[answered].answered = true;
         break;
@@ -853,15 +885,14 @@ bool Widget::takeIn(QTcpSocket *link, qint64 &dropped, bool &heard)
         heard = true;
         ledger->bytesArrived(pauseMs);
     }
-    const bool lineEnded = takeLine(link, ledger->unfinished, dropped);
-    ledger->endsLines = ledger->endsLines || lineEnded;
-    return lineEnded;
+    return takeLine(link, ledger->unfinished, dropped);
 }
 
 // Takes in what the instrument sent before a query goes out, which cannot be that query's
 // reply, and returns whether anything came. Text without a line end is taken as a line once the
-// instrument has paused (a prompt); while a read-back is owed, and the instrument ends its lines,
-// it is the start of a late line, whose rest is still to come.
+// instrument has paused (a prompt); while a read-back is owed, or the last reply taken named
+// nothing, and the instrument ends its lines, it is the start of a late line, whose rest is
+// still to come.
 bool Widget::takeWaiting(QTcpSocket *link)
 {
     // With no event loop running, a zero wait pulls in what the system already holds.
@@ -873,7 +904,8 @@ bool Widget::takeWaiting(QTcpSocket *link)
     const QDeadlineTimer giveUp = qMin(QDeadlineTimer(waitMs), sweepDeadline);
     for (;;) {
         const bool lineEnded = takeIn(link, dropped, heard);
-        const bool keep = ledger->endsLines && ledger->readBackOwed();
+        const bool keep =
+            ledger->endsLines && (ledger->readBackOwed() || ledger->lastReplyUnsure());
         if (lineEnded || (!ledger->unfinished.isEmpty() && !keep && ledger->paused())) {
             const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
             logNotTaken(ledger->arrived(line), line);
@@ -903,8 +935,10 @@ std::optional<QByteArray> Widget::collectReply(QTcpSocket *link, qint64 &dropped
     const QDeadlineTimer lateDeadline = qMin(replyDeadline + waitMs, sweepDeadline);
     for (;;) {
         const bool lineEnded = takeIn(link, dropped, heard);
-        const bool unfinished =
-            !ledger->unfinished.isEmpty() && !ledger->endsLines && replyDeadline.hasExpired();
+        // From an instrument that has sent a line without a line end, and none with one, the
+        // pause ends text at once.
+        const bool unfinished = !ledger->unfinished.isEmpty() && !ledger->endsLines
+            && (replyDeadline.hasExpired() || ledger->endsNone);
         if (lineEnded || (unfinished && ledger->paused())) {
             const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
             const std::optional<QByteArray> tentative = ledger->tentativeReply();
@@ -977,7 +1011,7 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
         exchange.heard = takeWaiting(socket);
         // A reply that an earlier read-back still owes would pass for this one's if it named
         // the same channel: the instrument must first show that it has nothing more to send.
-        if (!isIdentityQuery(bytes) && ledger->readBackOwed()
+        if (!isIdentityQuery(bytes) && ledger->readBackOwed() && socket
             && socket->state() == QAbstractSocket::ConnectedState) {
             // What the identity queries bring in is no answer to this read-back: it counts only
             // where the read-back is not sent. Without the identity to find its place by, an
@@ -995,6 +1029,10 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
                 heardResync || silentBefore ? Resync::Unsure : resynchronise(heardResync);
             if (resync == Resync::Silent && noMarker)
                 ++ledger->silentResyncs;
+            // An instrument that answers read-backs in time but not the identity query: what was
+            // taken for its identity was something else (a bridge's banner line).
+            if (resync == Resync::Silent && !noMarker && ledger->keepsTime())
+                resync = Resync::Unsure;
             const bool connected = socket && socket->state() == QAbstractSocket::ConnectedState;
             // A fresh connection costs up to 3 s: the connection and the identity's waits.
             const bool timeLeft = QDeadlineTimer(3 * waitMs) <= sweepDeadline;

@@ -56,6 +56,8 @@ public:
     qsizetype owedCount() const;
     bool knowsIdentity() const { return !identity.isEmpty(); }
     const std::optional<QByteArray> &tentativeReply() const { return tentative; }
+    // The last query took a line that named nothing for its reply: its own may still come.
+    bool lastReplyUnsure() const { return !unsureQuery.isEmpty(); }
     // A line that names nothing would be taken for the reply now: nothing doubtful has come.
     bool tentativeTaken() const { return tentative && !doubt; }
     // A line came that names nothing, while a read-back was owed, and was not the identity.
@@ -77,6 +79,8 @@ public:
     // Once the instrument has ended one line on this connection, it ends them all: text without
     // a line end is then an unfinished line, never a reply.
     bool endsLines = false;
+    // Whether the instrument has sent text without a line end, taken as a line at a pause.
+    bool endsNone = false;
 
     // The identity's own text: without white space around it, and without the telnet commands
     // that a serial bridge in telnet mode puts in front of the first bytes of a connection.
@@ -89,9 +93,10 @@ private:
     {
         QByteArray line;
         bool query = false;
-        bool owed = false;      // its waits ended without its reply
-        bool answered = false;  // a set line answered without its value
-        bool confirmed = false; // a set line answered with its value
+        bool owed = false;       // its waits ended without its reply
+        bool answered = false;   // a set line answered without its value
+        bool confirmed = false;  // a set line answered with its value
+        QByteArray confirmation; // that answer, which may come once more
     };
 
     Verdict verdictFor(QByteArrayView line) const;
@@ -99,7 +104,8 @@ private:
     qsizetype unansweredSetFor(QByteArrayView line) const;
     void settle(QByteArrayView reply, bool sure);
     const Sent *waitingQuery() const;
-    qsizetype setConfirmedBy(QByteArrayView line) const;
+    qsizetype setConfirmedBy(QByteArrayView line, bool again = false) const;
+    void confirm(qsizetype set, QByteArrayView confirmation);
 
     // Lines sent since the last reply was taken, oldest first; the last one may be the query
     // that waits.

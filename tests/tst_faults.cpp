@@ -408,15 +408,21 @@ void tst_Faults::lineEnds_data()
 {
     QTest::addColumn<QByteArray>("terminator");
     QTest::addColumn<int>("numbers"); // NumberForm
+    QTest::addColumn<bool>("echo");
 
     const int plain = int(NumberForm::Plain);
-    QTest::newRow("CR LF") << QByteArray("\r\n") << plain;
-    QTest::newRow("CR") << QByteArray("\r") << plain;
-    QTest::newRow("LF") << QByteArray("\n") << plain;
-    QTest::newRow("LF CR") << QByteArray("\n\r") << plain;
-    QTest::newRow("none") << QByteArray() << plain; // every reply taken when the instrument pauses
-    QTest::newRow("numbers with exponents") << QByteArray("\r\n") << int(NumberForm::Exponent);
-    QTest::newRow("numbers with decimals") << QByteArray("\r\n") << int(NumberForm::Decimal);
+    QTest::newRow("CR LF") << QByteArray("\r\n") << plain << false;
+    QTest::newRow("CR") << QByteArray("\r") << plain << false;
+    QTest::newRow("LF") << QByteArray("\n") << plain << false;
+    QTest::newRow("LF CR") << QByteArray("\n\r") << plain << false;
+    // Every reply taken when the instrument pauses.
+    QTest::newRow("none") << QByteArray() << plain << false;
+    // Echoes keep the line ends of the lines sent; the instrument's own lines still end in none.
+    QTest::newRow("none, with echoes") << QByteArray() << plain << true;
+    QTest::newRow("numbers with exponents")
+        << QByteArray("\r\n") << int(NumberForm::Exponent) << false;
+    QTest::newRow("numbers with decimals")
+        << QByteArray("\r\n") << int(NumberForm::Decimal) << false;
 }
 
 // However the instrument ends its lines and writes its numbers, every read-back shows its value.
@@ -424,16 +430,19 @@ void tst_Faults::lineEnds()
 {
     QFETCH(QByteArray, terminator);
     QFETCH(int, numbers);
+    QFETCH(bool, echo);
 
     SimulatorOptions options = instrumentAt("127.0.0.82");
     options.terminator = terminator;
     options.numbers = NumberForm(numbers);
+    options.echo = echo;
     SimulatorThread instrument(options);
     Widget w;
     exercise(w, "127.0.0.82", Values::True);
     QCOMPARE(shownValues(w), afterSettings());
     QCOMPARE(LogCapture::lines().filter(QStringLiteral("answer: \"\"")), QStringList());
-    QCOMPARE(LogCapture::lines().filter(QStringLiteral("discarded:")), QStringList());
+    if (!echo)
+        QCOMPARE(LogCapture::lines().filter(QStringLiteral("discarded:")), QStringList());
 }
 
 void tst_Faults::lateReplies()
@@ -473,7 +482,7 @@ void tst_Faults::unansweredSweeps_data()
     QTest::addColumn<qint64>("boundMs");          // for the first
     QTest::addColumn<QStringList>("unanswered");  // controls left as they were, by path piece
     QTest::addColumn<QStringList>("clicksFirst"); // before the first press of Update data
-    QTest::addColumn<QStringList>("habits");      // "telnet", "identity=<text>"
+    QTest::addColumn<QStringList>("habits");      // "telnet", "banner", "identity=<text>"
 
     const QString silence =
         QStringLiteral("Update data stopped: no answer to 2 read-backs in a row, %1 not sent");
@@ -556,6 +565,11 @@ void tst_Faults::unansweredSweeps_data()
         << 0 << QStringList() << widthHeld << 0 << QList<int>{1 + 38, 38}
         << QStringList{QString(), QString()} << qint64(10000) << QStringList() << getHeld
         << QStringList{"telnet"};
+    // The banner comes while the identity is asked for on connecting, and passes for it.
+    QTest::newRow("bridge's banner, identity never answered, one Get held 2.5 s")
+        << 0 << QStringList{"*IDN?"} << widthHeld << 0 << QList<int>{1, 1 + 1 + 38, 38}
+        << QStringList{lateness.arg(38), QString(), QString()} << qint64(10000) << QStringList()
+        << getHeld << QStringList{"banner"};
     QTest::newRow("identity without a comma, set lines unanswered, one Get held 2.5 s")
         << 0 << QStringList() << widthHeld << 0 << QList<int>{1 + 38, 38}
         << QStringList{QString(), QString()} << qint64(10000) << QStringList()
@@ -584,6 +598,8 @@ void tst_Faults::unansweredSweeps()
     for (const QString &habit : habits) {
         if (habit == QLatin1String("telnet"))
             options.telnetGreeting = true;
+        else if (habit == QLatin1String("banner"))
+            options.banner = QByteArray("ser2net port 4000 device /dev/ttyUSB0 [9600N81]");
         else if (habit.startsWith(QLatin1String("identity=")))
             options.replies.insert("*IDN?", habit.mid(9).toUtf8());
     }

@@ -528,6 +528,35 @@ void tst_InstrumentLink::repliesReachTheirOwnControl_data()
         << "wChannel3/dsbAmplitude" << QVariant(1.0) << "2.50"
         << QStringList{R"(answer: "T3,2.5\r\n")", R"(answer: "T3,0\r\n")"};
 
+    SimulatorOptions confirmingTwice = instrumentAt("127.0.0.19");
+    confirmingTwice.latencyMs = 30;
+    confirmingTwice.confirmSets = true;
+    confirmingTwice.repeatMs = 40;
+    QTest::newRow("set line confirmed with its value twice, then a Get of the delay")
+        << confirmingTwice << QStringList{"wChannel3/pbSetWidth", "wChannel3/pbGetDelay"}
+        << "wChannel3/leDelay" << QVariant("7") << "0" << QStringList{R"(answer: "T3,0\r\n")"};
+    // An "OK" (the answer to a line before) comes with the width's first byte and is taken for
+    // its reply: the rest, "5,200", must not pass for the delay's, which comes after both waits.
+    SimulatorOptions cutAfterOk = instrumentAt("127.0.0.19");
+    cutAfterOk.replies.insert("WIDTH? T5", "OK\r\nT5,200");
+    cutAfterOk.holdMs.insert("WIDTH? T5", 950);
+    cutAfterOk.cuts.insert("WIDTH? T5", {5, 250});
+    cutAfterOk.holdMs.insert("DELAY? T5", 2500);
+    QTest::newRow("the width cut after an OK was taken for it")
+        << cutAfterOk << QStringList{"wChannel5/pbGetWidth", "wChannel5/pbGetDelay"}
+        << "wChannel5/leDelay" << QVariant("7") << "7"
+        << QStringList{R"(answer: "OK\r\n")", R"(answer: "")"};
+    // The instrument ends no line and reboots on the set line while the width is owed, its
+    // text just in: the loss is noticed as the next Get waits for that text to end.
+    SimulatorOptions rebooting = instrumentAt("127.0.0.19");
+    rebooting.terminator = "";
+    rebooting.holdMs.insert("WIDTH? T3", 1950);
+    rebooting.dropAfterLines = 3;
+    QTest::newRow("connection lost while a read-back is owed")
+        << rebooting
+        << QStringList{"wChannel3/pbGetWidth", "wChannel3/pbSetWidth", "wChannel3/pbGetDelay"}
+        << "wChannel3/leDelay" << QVariant("7") << "7" << QStringList{R"(answer: "")"};
+
     SimulatorOptions canned = instrumentAt("127.0.0.19");
     canned.replies.insert("WIDTH? T5", "T4,300");
     QTest::newRow("reply naming another channel")
@@ -667,6 +696,13 @@ void tst_InstrumentLink::linesTakenInOrder_data()
         << connected + QStringList{"? WIDTH? T3",         "< T3,200 = Reply", "? DELAY? T3",
                                    "< T3,200 = Doubtful", "< T3,0 = Reply",   "? TRIG? T3",
                                    "< T3,0 = Doubtful",   "< T3,OFF = Reply"};
+    QTest::newRow("a set line's confirmation said twice, then a Get of another quantity")
+        << connected
+            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful",
+                          "< T3,350 = Doubtful", "< T3,0 = Reply"};
+    QTest::newRow("a reply said twice, its quantity set in between")
+        << connected + QStringList{"? WIDTH? T3", "< T3,200 = Reply",    "> WIDTH T3,350",
+                                   "? WIDTH? T3", "< T3,200 = Doubtful", "< T3,350 = Reply"};
     QTest::newRow("a reply sent twice, the same query asked twice") << connected
             + QStringList{"? WIDTH? T3", "< T3,200 = Reply",  "? WIDTH? T3",   "< T3,200 = Reply",
                           "? AMPL? T4",  "< T3,200 = Repeat", "< T4,5 = Reply"};

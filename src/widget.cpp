@@ -44,9 +44,10 @@ constexpr int unheardReadBacksToStop = 2;
 // that a press never holds the window past 20 s. An instrument that never answers one kind of
 // query, and otherwise keeps time, is still asked for everything.
 constexpr int lateSweepBudgetMs = 12000;
-// And whatever comes, it gives the window back within 20 s: every wait it is in ends by this
-// time, and what is still unanswered then is owed. An instrument that never answers one kind of
-// query costs 18 s of waits a sweep; one held reply on top would otherwise take it past 20 s.
+// And once a read-back has gone unanswered in it, it gives the window back within 20 s: every
+// wait it is in ends by this time, and what is still unanswered then is owed. An instrument that
+// never answers one kind of query costs 18 s of waits a sweep; one held reply on top would
+// otherwise take it past 20 s. One that answers every line, however slowly, is read to the end.
 constexpr int sweepLimitMs = 19500;
 // No new attempt follows the third loss of the connection within this time: a peer that takes
 // every connection and closes it again (a device that speaks another protocol on this port, a
@@ -438,7 +439,7 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
     if (!text.contains(',') && setUnanswered)
         return Verdict::SetAnswer;
     qsizetype set = setConfirmedBy(text);
-    if (set < 0)
+    if (set < 0 && repeats)
         set = setConfirmedBy(text, true);
     if (set >= 0) {
         const QByteArray &setLine = sentSinceReply.at(set).line;
@@ -455,8 +456,9 @@ ReplyLedger::Verdict ReplyLedger::verdictFor(QByteArrayView line) const
         && !(query && sameQuantity(sentSinceReply.at(unansweredSetFor(line)).line, query->line)))
         return Verdict::Doubtful;
     if (!lastReply.isEmpty() && text == lastReply) {
-        // The same query asked again reads the same, unless its quantity was set in between.
-        const bool setSince = query
+        // The same query asked again reads the same, unless its quantity was set in between and
+        // the instrument repeats itself.
+        const bool setSince = repeats && query
             && std::any_of(sentSinceReply.cbegin(), sentSinceReply.cend(),
                            [query](const Sent &sent) {
                                return !sent.query && sameQuantity(sent.line, query->line);
@@ -513,10 +515,17 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     // Echoes keep the line ends of the lines sent: only the instrument's own lines show how it
     // ends them.
     const bool ended = line.endsWith('\n') || line.endsWith('\r');
-    if (verdict != Verdict::Echo && verdict != Verdict::Blank) {
+    if (verdict != Verdict::Echo && verdict != Verdict::Blank)
         endsLines = endsLines || ended;
+    // A prompt without a line end, from an instrument that ends its replies, is no reply.
+    if (verdict == Verdict::Reply || verdict == Verdict::Tentative)
         endsNone = endsNone || !ended;
-    }
+    repeats = repeats || verdict == Verdict::Repeat;
+    // The identity given on connecting, given again in answer to an identity query: it is the
+    // instrument's own, not a bridge's banner that came in its place.
+    if ((verdict == Verdict::Reply || verdict == Verdict::Marker) && knowsIdentity()
+        && isMarker(line))
+        identityConfirmed = true;
     if (verdict == Verdict::Late || verdict == Verdict::LateOrIdentity) {
         lateHeard = true;
         ++lateLines;
@@ -904,9 +913,12 @@ bool Widget::takeWaiting(QTcpSocket *link)
     const QDeadlineTimer giveUp = qMin(QDeadlineTimer(waitMs), sweepDeadline);
     for (;;) {
         const bool lineEnded = takeIn(link, dropped, heard);
-        const bool keep =
-            ledger->endsLines && (ledger->readBackOwed() || ledger->lastReplyUnsure());
-        if (lineEnded || (!ledger->unfinished.isEmpty() && !keep && ledger->paused())) {
+        const bool keep = ledger->endsLines && ledger->readBackOwed();
+        // After a line that named nothing was taken for the last reply, text without a line end
+        // may be the start of that query's own: it is given until the query would be sent to end.
+        const bool awaitEnd = ledger->endsLines && ledger->lastReplyUnsure();
+        const bool ends = awaitEnd ? giveUp.hasExpired() : ledger->paused();
+        if (lineEnded || (!ledger->unfinished.isEmpty() && !keep && ends)) {
             const QByteArray line = std::exchange(ledger->unfinished, QByteArray());
             logNotTaken(ledger->arrived(line), line);
             continue;
@@ -1029,9 +1041,11 @@ Widget::Exchange Widget::query(const QString &command, bool waitForReply)
                 heardResync || silentBefore ? Resync::Unsure : resynchronise(heardResync);
             if (resync == Resync::Silent && noMarker)
                 ++ledger->silentResyncs;
-            // An instrument that answers read-backs in time but not the identity query: what was
-            // taken for its identity was something else (a bridge's banner line).
-            if (resync == Resync::Silent && !noMarker && ledger->keepsTime())
+            // Silent to the identity query, though heard answering late, and its identity has
+            // never answered one since connecting: what was taken for its identity was something
+            // else (a bridge's banner line).
+            if (resync == Resync::Silent && !noMarker && !ledger->identityConfirmed
+                && ledger->heardLate())
                 resync = Resync::Unsure;
             const bool connected = socket && socket->state() == QAbstractSocket::ConnectedState;
             // A fresh connection costs up to 3 s: the connection and the identity's waits.
@@ -1200,7 +1214,7 @@ void Widget::on_pbUpdateData_clicked()
     int unheardInARow = 0;
     int lateLines = 0;
     const QDeadlineTimer lateBudget(lateSweepBudgetMs);
-    sweepDeadline = QDeadlineTimer(sweepLimitMs);
+    const QDeadlineTimer sweepLimit(sweepLimitMs);
     const auto sweepEnded = qScopeGuard([this] { sweepDeadline = QDeadlineTimer::Forever; });
     for (qsizetype done = 0; done < readBacks.size();) {
         if (lateLines > 0 && lateBudget.hasExpired()) {
@@ -1219,6 +1233,8 @@ void Widget::on_pbUpdateData_clicked()
         const Exchange exchange = readBack(quantity, channel, done == 1);
         const int lateCame = ledger->lateLines - lateBefore;
         lateLines += lateCame;
+        if (exchange.outcome != Exchange::Replied || lateCame > 0)
+            sweepDeadline = sweepLimit;
         // The read-backs before were answered after all, if late: the instrument is not silent.
         if (lateCame > 0)
             unheardInARow = 0;

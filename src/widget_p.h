@@ -67,6 +67,9 @@ public:
     // Whether the instrument has answered a read-back within its waits on this connection, or
     // been heard answering one after them.
     bool keepsTime() const { return answeredInTime || lateHeard; }
+    bool heardLate() const { return lateHeard; }
+    // The identity has answered an identity query since the one on connecting.
+    bool identityConfirmed = false;
     // Lines heard, on this connection and those before, that may have been replies owed: the
     // instrument answers later than the waits.
     int lateLines = 0;
@@ -115,6 +118,7 @@ private:
     QByteArray lastQuery, lastReply; // the reply just taken, trimmed, and what it answered
     QByteArray unsureQuery;    // the last query, when a line that named nothing was taken for it
     bool confirmsSets = false; // has answered a set line with its channel and value
+    bool repeats = false;      // has sent a line once more: the identity, a reply
     bool answeredInTime = false;
     bool lateHeard = false;
     std::optional<QByteArray> tentative;

@@ -696,13 +696,21 @@ void tst_InstrumentLink::linesTakenInOrder_data()
         << connected + QStringList{"? WIDTH? T3",         "< T3,200 = Reply", "? DELAY? T3",
                                    "< T3,200 = Doubtful", "< T3,0 = Reply",   "? TRIG? T3",
                                    "< T3,0 = Doubtful",   "< T3,OFF = Reply"};
+    // An instrument that repeats itself shows it with its identity.
+    const QStringList repeating = connected + QStringList{"< " + id + " = Repeat"};
     QTest::newRow("a set line's confirmation said twice, then a Get of another quantity")
-        << connected
+        << repeating
             + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful",
                           "< T3,350 = Doubtful", "< T3,0 = Reply"};
     QTest::newRow("a reply said twice, its quantity set in between")
-        << connected + QStringList{"? WIDTH? T3", "< T3,200 = Reply",    "> WIDTH T3,350",
+        << repeating + QStringList{"? WIDTH? T3", "< T3,200 = Reply",    "> WIDTH T3,350",
                                    "? WIDTH? T3", "< T3,200 = Doubtful", "< T3,350 = Reply"};
+    QTest::newRow("confirmed, then a Get of another quantity whose value is the same") << connected
+            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful",
+                          "< T3,350 = Reply"};
+    QTest::newRow("the same reply after its quantity was set, from one that never repeats")
+        << connected + QStringList{"? WIDTH? T3", "< T3,200 = Reply",  "> WIDTH T3,350",
+                                   "? WIDTH? T3", "< ERR = SetAnswer", "< T3,200 = Reply"};
     QTest::newRow("a reply sent twice, the same query asked twice") << connected
             + QStringList{"? WIDTH? T3", "< T3,200 = Reply",  "? WIDTH? T3",   "< T3,200 = Reply",
                           "? AMPL? T4",  "< T3,200 = Repeat", "< T4,5 = Reply"};

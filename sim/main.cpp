@@ -10,6 +10,8 @@
 
 #include <climits>
 #include <cstdlib>
+#include <tuple>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #  include <QMetaObject>
@@ -84,6 +86,17 @@ qint64 number(const QCommandLineParser &parser, const QString &name, qint64 lowe
     if (!ok || value < lowest || value > highest)
         failOption(name, parser.value(name));
     return value;
+}
+
+// "<text>=<ms>", as --hold, --banner and --after-answer take it.
+std::pair<QByteArray, int> textAndMs(const QString &name, const QString &value)
+{
+    const qsizetype separator = value.lastIndexOf('=');
+    bool ok = false;
+    const int ms = separator > 0 ? QStringView(value).sliced(separator + 1).toInt(&ok) : -1;
+    if (!ok || ms < 0)
+        failOption(name, value);
+    return {value.left(separator).toUtf8(), ms};
 }
 
 } // namespace
@@ -219,12 +232,8 @@ int main(int argc, char *argv[])
         options.closeAfterAnswerMs = int(number(parser, "close-after-answer", 0, INT_MAX));
     const QStringList holds = parser.values("hold");
     for (const QString &hold : holds) {
-        const qsizetype separator = hold.lastIndexOf('=');
-        bool ok = false;
-        const int ms = separator > 0 ? QStringView(hold).sliced(separator + 1).toInt(&ok) : -1;
-        if (!ok || ms < 0)
-            failOption("hold", hold);
-        options.holdMs.insert(hold.left(separator).toUtf8(), ms);
+        const auto [line, ms] = textAndMs("hold", hold);
+        options.holdMs.insert(line, ms);
     }
     if (parser.isSet("hold-random")) {
         static const QRegularExpression form(
@@ -243,16 +252,8 @@ int main(int argc, char *argv[])
     if (parser.isSet("repeat"))
         options.repeatMs = int(number(parser, "repeat", 0, INT_MAX));
     options.telnetGreeting = parser.isSet("telnet");
-    if (parser.isSet("banner")) {
-        const QString banner = parser.value("banner");
-        const qsizetype separator = banner.lastIndexOf('=');
-        bool ok = false;
-        const int ms = separator > 0 ? QStringView(banner).sliced(separator + 1).toInt(&ok) : -1;
-        if (!ok || ms < 0)
-            failOption("banner", banner);
-        options.banner = banner.left(separator).toUtf8();
-        options.bannerMs = ms;
-    }
+    if (parser.isSet("banner"))
+        std::tie(options.banner, options.bannerMs) = textAndMs("banner", parser.value("banner"));
     const QStringList cuts = parser.values("cut");
     for (const QString &cut : cuts) {
         const qsizetype separator = cut.lastIndexOf('=');
@@ -265,16 +266,9 @@ int main(int argc, char *argv[])
             failOption("cut", cut);
         options.cuts.insert(cut.left(separator).toUtf8(), {bytes, ms});
     }
-    if (parser.isSet("after-answer")) {
-        const QString after = parser.value("after-answer");
-        const qsizetype separator = after.lastIndexOf('=');
-        bool ok = false;
-        const int ms = separator > 0 ? QStringView(after).sliced(separator + 1).toInt(&ok) : -1;
-        if (!ok || ms < 0)
-            failOption("after-answer", after);
-        options.afterAnswer = after.left(separator).toUtf8();
-        options.afterAnswerMs = ms;
-    }
+    if (parser.isSet("after-answer"))
+        std::tie(options.afterAnswer, options.afterAnswerMs) =
+            textAndMs("after-answer", parser.value("after-answer"));
     if (parser.isSet("garbage"))
         options.garbageSeed = quint32(number(parser, "garbage", 0, UINT_MAX));
     if (parser.isSet("fuzz"))

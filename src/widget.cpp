@@ -899,9 +899,9 @@ bool Widget::takeIn(QTcpSocket *link, qint64 &dropped, bool &heard)
 
 // Takes in what the instrument sent before a query goes out, which cannot be that query's
 // reply, and returns whether anything came. Text without a line end is taken as a line once the
-// instrument has paused (a prompt); while a read-back is owed, or the last reply taken named
-// nothing, and the instrument ends its lines, it is the start of a late line, whose rest is
-// still to come.
+// instrument has paused (a prompt). From an instrument that ends its lines, while a read-back is
+// owed, it is the start of a late line, whose rest is still to come; after a line that named
+// nothing was taken for the last reply, it is given a reply wait to end.
 bool Widget::takeWaiting(QTcpSocket *link)
 {
     // With no event loop running, a zero wait pulls in what the system already holds.

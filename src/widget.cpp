@@ -364,7 +364,7 @@ qsizetype ReplyLedger::unansweredSetFor(QByteArrayView line) const
     const std::optional<Target> named = namedIn(line);
     const auto set =
         std::find_if(sentSinceReply.cbegin(), sentSinceReply.cend(), [&named](const Sent &sent) {
-            return !sent.query && !sent.answered && !sent.confirmed
+            return !sent.query && !sent.answered && !sent.confirmed()
                 && (!named || namedIn(argumentsOf(sent.line)) == named);
         });
     return set == sentSinceReply.cend() ? -1 : set - sentSinceReply.cbegin();
@@ -379,7 +379,7 @@ qsizetype ReplyLedger::setConfirmedBy(QByteArrayView line, bool again) const
     const qsizetype comma = text.indexOf(',');
     for (qsizetype i = 0; i < sentSinceReply.size(); ++i) {
         const Sent &set = sentSinceReply.at(i);
-        if (set.query || set.confirmed != again)
+        if (set.query || set.confirmed() != again)
             continue;
         if (again) {
             if (set.confirmation == text)
@@ -505,7 +505,6 @@ void ReplyLedger::settle(QByteArrayView reply, bool sure)
 
 void ReplyLedger::confirm(qsizetype set, QByteArrayView confirmation)
 {
-    sentSinceReply[set].confirmed = true;
     sentSinceReply[set].confirmation = confirmation.trimmed().toByteArray();
 }
 

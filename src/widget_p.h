@@ -82,7 +82,7 @@ public:
     // Once the instrument has ended one line on this connection, it ends them all: text without
     // a line end is then an unfinished line, never a reply.
     bool endsLines = false;
-    // Whether the instrument has sent text without a line end, taken as a line at a pause.
+    // Whether the instrument has sent a reply without a line end, taken at a pause.
     bool endsNone = false;
 
     // The identity's own text: without white space around it, and without the telnet commands
@@ -98,8 +98,9 @@ private:
         bool query = false;
         bool owed = false;       // its waits ended without its reply
         bool answered = false;   // a set line answered without its value
-        bool confirmed = false;  // a set line answered with its value
-        QByteArray confirmation; // that answer, which may come once more
+        QByteArray confirmation; // a set line's answer with its value, which may come once more
+
+        bool confirmed() const { return !confirmation.isEmpty(); }
     };
 
     Verdict verdictFor(QByteArrayView line) const;

@@ -7,7 +7,7 @@
 #include "logcapture.h"
 #include "simulatorthread.h"
 #include "widget.h"
-#include "widget_p.h"
+#include "replyledger.h"
 #include "windowdriver.h"
 
 #include <QComboBox>

@@ -1,14 +1,11 @@
 // SPDX-FileCopyrightText: The dg318 developers
 // SPDX-License-Identifier: BSD-3-Clause
 
-#ifndef WIDGET_P_H
-#define WIDGET_P_H
-
-// Not part of the window's interface: used by widget.cpp, and by the tests of what it decides.
+#ifndef REPLYLEDGER_H
+#define REPLYLEDGER_H
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QDeadlineTimer>
 #include <QList>
 #include <QObject>
 
@@ -74,11 +71,6 @@ public:
     // instrument answers later than the waits.
     int lateLines = 0;
 
-    // Line assembly: the text of a line whose end has not come yet, and when the instrument
-    // counts as paused in sending it.
-    QByteArray unfinished;
-    void bytesArrived(int pauseMs) { quietFrom = QDeadlineTimer(pauseMs); }
-    bool paused() const { return quietFrom.hasExpired(); }
     // Once the instrument has ended one line on this connection, it ends them all: text without
     // a line end is then an unfinished line, never a reply.
     bool endsLines = false;
@@ -125,7 +117,6 @@ private:
     std::optional<QByteArray> tentative;
     bool doubt = false;
     bool otherTarget = false;
-    QDeadlineTimer quietFrom;
 };
 
-#endif // WIDGET_P_H
+#endif // REPLYLEDGER_H

@@ -1,0 +1,183 @@
+// SPDX-FileCopyrightText: The dg318 developers
+// SPDX-License-Identifier: BSD-3-Clause
+
+#ifndef INSTRUMENTMODEL_H
+#define INSTRUMENTMODEL_H
+
+#include "instrument.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QMap>
+
+#include <algorithm>
+#include <limits>
+
+// The instrument as the link may assume it, on virtual time: it takes one line at a time and
+// answers in order, each output perhaps late, perhaps never; on whatever connection is open when
+// an output is due. Every output is tagged with the line that produced it, so that a test can
+// tell which command a value the window shows came from. The link never sees a tag.
+struct Habits
+{
+    bool deviceServer = false; // what is owed comes out on the next connection
+    bool identity = true;      // answers "*IDN?"
+    bool banner = false;       // a bridge's banner line on every connection
+    int echo = 0;              // 0 none, 1 each line written back, 2 behind a prompt "> "
+    int setAnswer = 0;         // 0 none, 1 "OK", 2 channel and value sent, 3 the value kept
+    QByteArray lineEnd = "\r\n";
+    bool repeat = false;       // every answer said twice
+    QByteArray mutedKind;      // a query never answered, "AMPL?"
+    QByteArray errorKind;      // a query answered "ERR,3"
+    bool promptAfter = false;  // "> " without a line end, 20 ms after each answer
+};
+
+class InstrumentModel
+{
+public:
+    static constexpr qint64 never = -1;
+    enum Kind { Echo, Answer, Reply, Extra };
+    struct Output
+    {
+        QByteArray bytes;
+        qint64 due = 0;
+        int line = -1;     // the line that produced it
+        Kind kind = Extra;
+        QByteArray target; // a reply's source or channel, "T3"
+        QByteArray query;  // a reply's query kind, "WIDTH?"
+    };
+    struct Placed
+    {
+        qint64 from, to; // bytes of a connection's stream
+        Output output;
+    };
+
+    explicit InstrumentModel(const Habits &habits)
+        : habits(habits)
+    {
+    }
+
+    // Lateness of each output, by the order in which they are made: ms, or never.
+    QMap<int, qint64> lateness;
+    // From now on every output comes at once.
+    bool prompt = false;
+    Instrument instrument;
+    // The index of the last set line of each "<QUERY?> <target>", as sent.
+    QMap<QByteArray, int> lastSet;
+
+    void connect(qint64 now)
+    {
+        // What was due before now went to the old connection, and is gone with it; a TCP
+        // instrument drops the rest too.
+        pending.erase(std::remove_if(pending.begin(), pending.end(),
+                                     [&](const Output &o) {
+                                         return o.due <= now || !habits.deviceServer;
+                                     }),
+                      pending.end());
+        streams.append(QList<Placed>());
+        streamBytes.append(0);
+        if (habits.banner)
+            emitOutput({"ser2net port tcp,4000" + habits.lineEnd, 0, -1, Extra, {}, {}}, now + 40);
+    }
+
+    void receive(const QByteArray &bytes, qint64 now)
+    {
+        const int index = lines++;
+        const QByteArray line = bytes.trimmed();
+        if (habits.echo)
+            emitOutput({(habits.echo == 2 ? "> " : "") + bytes, 0, index, Echo, {}, {}}, now);
+        const QByteArray command = Instrument::commandOf(line);
+        const QByteArray target = line.mid(line.indexOf(' ') + 1).split(',').value(0).trimmed();
+        if (line == "*IDN?") {
+            if (habits.identity)
+                answer({Instrument::identity.trimmed(), 0, index, Answer, {}, {}}, now);
+            return;
+        }
+        if (!command.endsWith('?')) {
+            lastSet[command + "? " + target] = index;
+            const QByteArray old = valueOf(command + "? " + target);
+            const QByteArray sent = line.mid(line.indexOf(',') + 1);
+            instrument.reply(habits.setAnswer == 3 ? QByteArray() : line);
+            // Refused: the instrument keeps the value it had, and says so.
+            const QByteArray kept = habits.setAnswer == 3 ? old : sent;
+            if (habits.setAnswer == 1)
+                answer({"OK", 0, index, Answer, {}, {}}, now);
+            else if (habits.setAnswer >= 2)
+                answer({target + ',' + kept, 0, index, Answer, {}, {}}, now);
+            return;
+        }
+        if (command == habits.mutedKind)
+            return;
+        if (command == habits.errorKind) {
+            answer({"ERR,3", 0, index, Answer, {}, {}}, now);
+            return;
+        }
+        answer({instrument.reply(line).trimmed(), 0, index, Reply, target, command}, now);
+    }
+
+    // The next time an output is due, or never.
+    int made() const { return outputsMade; }
+    qint64 nextDue() const { return pending.isEmpty() ? never : pending.first().due; }
+    qint64 lastDue() const { return pending.isEmpty() ? never : pending.last().due; }
+
+    // The outputs due at `at`, as the stream of the current connection carries them.
+    QByteArray deliver(qint64 at)
+    {
+        QByteArray bytes;
+        while (!pending.isEmpty() && pending.first().due <= at) {
+            const Output output = pending.takeFirst();
+            qint64 &offset = streamBytes.last();
+            streams.last().append({offset, offset + output.bytes.size(), output});
+            offset += output.bytes.size();
+            bytes += output.bytes;
+        }
+        return bytes;
+    }
+
+    // The output that the byte at `offset` of the connection'th stream (from 1) belongs to.
+    const Output *outputAt(int connection, qint64 offset) const
+    {
+        for (const Placed &placed : streams.value(connection - 1))
+            if (offset >= placed.from && offset < placed.to)
+                return &placed.output;
+        return nullptr;
+    }
+
+    // The value the instrument holds, as its reply to `query` carries it.
+    QByteArray valueOf(const QByteArray &query)
+    {
+        const QByteArray reply = instrument.reply(query).trimmed();
+        return reply.mid(reply.indexOf(',') + 1);
+    }
+
+private:
+    void answer(Output output, qint64 now)
+    {
+        output.bytes += habits.lineEnd;
+        const Output again = output;
+        emitOutput(output, now);
+        if (habits.repeat)
+            emitOutput(again, now + 40);
+        if (habits.promptAfter)
+            emitOutput({"> ", 0, output.line, Extra, {}, {}}, now + 20);
+    }
+
+    // One line at a time, in order: an output late by some time holds back every output after it.
+    void emitOutput(Output output, qint64 at)
+    {
+        const qint64 late = prompt ? 0 : lateness.value(outputsMade++, 0);
+        if (late == never)
+            return;
+        const qint64 after = pending.isEmpty() ? at : qMax(at, pending.last().due);
+        output.due = qMax(at, after) + late;
+        pending.append(output);
+    }
+
+    const Habits habits;
+    QList<Output> pending;
+    QList<QList<Placed>> streams;
+    QList<qint64> streamBytes;
+    int lines = 0;
+    int outputsMade = 0;
+};
+
+#endif // INSTRUMENTMODEL_H

@@ -29,6 +29,7 @@ struct Habits
     QByteArray mutedKind;      // a query never answered, "AMPL?"
     QByteArray errorKind;      // a query answered "ERR,3"
     bool promptAfter = false;  // "> " without a line end, 20 ms after each answer
+    qint64 everyReplyLate = 0; // ms: every reply to a read-back, unless its lateness says other
 };
 
 class InstrumentModel
@@ -164,11 +165,11 @@ private:
     // One line at a time, in order: an output late by some time holds back every output after it.
     void emitOutput(Output output, qint64 at)
     {
-        const qint64 late = prompt ? 0 : lateness.value(outputsMade++, 0);
+        const qint64 usual = output.kind == Reply ? habits.everyReplyLate : 0;
+        const qint64 late = prompt ? 0 : lateness.value(outputsMade++, usual);
         if (late == never)
             return;
-        const qint64 after = pending.isEmpty() ? at : qMax(at, pending.last().due);
-        output.due = qMax(at, after) + late;
+        output.due = qMax(at + late, pending.isEmpty() ? at : pending.last().due);
         pending.append(output);
     }
 

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <iterator>
 #include <utility>
 
@@ -31,10 +32,21 @@ QByteArray endedWith(QByteArray line, const QByteArray &terminator)
     return line;
 }
 
+// "T3,352" rounded to the nearest multiple of 5: "T3,350". A trigger source stays as it is.
+QByteArray stepped(const QByteArray &setting, int step)
+{
+    const qsizetype comma = setting.indexOf(',');
+    bool ok = false;
+    const double value = setting.mid(comma + 1).toDouble(&ok);
+    if (!ok)
+        return setting;
+    return setting.left(comma + 1) + QByteArray::number(std::round(value / step) * step, 'f', 0);
+}
+
 } // namespace
 
 ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
-                                   const SimulatorOptions &options, QObject *parent)
+                                   const SimulatorOptions &options, Output *shared, QObject *parent)
     : QObject(parent)
     , m_socket(socket)
     , m_instrument(instrument)
@@ -43,6 +55,7 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
     // Random holds go on where the last connection left them, not again from the start.
     , m_random(options.garbageSeed.value_or(
           options.fuzzSeed.value_or(options.holdSeed + quint32(instrument.linesTaken()))))
+    , m_output(shared ? *shared : m_ownOutput)
 {
     m_socket->setParent(this);
     // Replies go out when the instrument is done, not when the client's delayed ACK
@@ -56,15 +69,21 @@ ClientConnection::ClientConnection(QTcpSocket *socket, Instrument &instrument,
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         if (m_options.verbose)
             qInfo().nospace() << qPrintable(m_peer) << ": disconnected";
+        m_output.open.removeOne(this);
+        // Behind a device server, what the instrument still owes goes to the connection opened
+        // before, if one is still open, else it waits for the next one.
+        writePending();
         deleteLater();
     });
     if (m_options.verbose)
         qInfo().nospace() << qPrintable(m_peer) << ": connected";
+    m_output.open.append(this);
     if (m_options.banner) {
         PendingReply banner;
         banner.bytes = *m_options.banner + m_options.terminator;
         enqueue(banner, QDeadlineTimer(m_options.bannerMs, Qt::PreciseTimer));
     }
+    writePending(); // what an instrument behind a device server owes from before
     readLines();
 }
 
@@ -88,8 +107,9 @@ void ClientConnection::handleLine(const QByteArray &line)
 
     // Like a real instrument, it takes up one line once it is done with the one
     // before, and each line, set lines included, takes the latency.
-    const QDeadlineTimer start = qMax(QDeadlineTimer::current(Qt::PreciseTimer), m_busyUntil);
-    m_busyUntil = start + m_options.latencyMs;
+    const QDeadlineTimer start =
+        qMax(QDeadlineTimer::current(Qt::PreciseTimer), m_output.busyUntil);
+    m_output.busyUntil = start + m_options.latencyMs;
     if (m_options.echo) {
         PendingReply echo;
         echo.bytes = line;
@@ -104,11 +124,20 @@ void ClientConnection::handleLine(const QByteArray &line)
 
     bool understood = false;
     PendingReply reply;
-    reply.bytes = m_instrument.reply(command, &understood);
-    if (const auto canned = m_options.replies.constFind(command);
-        canned != m_options.replies.cend()) {
-        reply.bytes = *canned + "\r\n";
+    const auto error = std::find_if(
+        m_options.errors.cbegin(), m_options.errors.cend(),
+        [&command](const auto &prefixAndText) { return command.startsWith(prefixAndText.first); });
+    if (error != m_options.errors.cend()) {
+        // Like an instrument that reports an error with a code: the line changes nothing.
+        reply.bytes = error->second + "\r\n";
         understood = true;
+    } else {
+        reply.bytes = apply(command, &understood);
+        if (const auto canned = m_options.replies.constFind(command);
+            canned != m_options.replies.cend()) {
+            reply.bytes = *canned + "\r\n";
+            understood = true;
+        }
     }
     if (!understood)
         qWarning().nospace() << qPrintable(m_peer) << ": not understood: " << command;
@@ -121,7 +150,10 @@ void ClientConnection::handleLine(const QByteArray &line)
     else if (understood && reply.bytes.isEmpty() && m_options.answerSets)
         reply.bytes = *m_options.answerSets + "\r\n";
     else if (understood && reply.bytes.isEmpty() && m_options.confirmSets)
-        reply.bytes = command.mid(command.indexOf(' ') + 1).trimmed() + "\r\n";
+        reply.bytes = (m_options.keepOld || m_options.keepStep > 0
+                           ? m_instrument.held(command)
+                           : command.mid(command.indexOf(' ') + 1).trimmed())
+            + "\r\n";
     else if (understood && m_options.floodBytes > 0 && Instrument::commandOf(command) == "*IDN?")
         reply.floodSize = m_options.floodBytes;
     // Garbage stays as random as it came; a flood ends in the bytes it holds.
@@ -150,7 +182,12 @@ void ClientConnection::handleLine(const QByteArray &line)
         && (m_options.holdRandomLines == 0 || linesTaken <= m_options.holdRandomLines)
         && m_random.bounded(m_options.holdOneIn) == 0)
         heldMs += m_random.bounded(m_options.holdRandomMs.first, m_options.holdRandomMs.second + 1);
-    const QDeadlineTimer due = m_busyUntil + (query ? m_options.lateMs : 0) + heldMs;
+    const QDeadlineTimer due = m_output.busyUntil + (query ? m_options.lateMs : 0) + heldMs;
+    // A console-style instrument writes its prompt after each answer: right behind it, in the
+    // same write, when at once, else in a write of its own.
+    const bool promptBehind = m_options.prompt && m_options.promptMs == 0 && reply.floodSize == 0;
+    if (promptBehind)
+        reply.bytes += *m_options.prompt;
     const auto cut = m_options.cuts.constFind(command);
     if (cut != m_options.cuts.cend() && reply.floodSize == 0 && cut->first < reply.bytes.size()) {
         PendingReply head;
@@ -173,16 +210,39 @@ void ClientConnection::handleLine(const QByteArray &line)
         trailer.bytes = *m_options.afterAnswer + m_options.terminator;
         enqueue(trailer, due + m_options.afterAnswerMs);
     }
+    if (m_options.prompt && !promptBehind) {
+        PendingReply prompt;
+        prompt.bytes = *m_options.prompt;
+        enqueue(prompt, due + m_options.promptMs);
+    }
+}
+
+// Applies the line to the instrument and returns its reply. With their sets confirmed, some
+// instruments refuse them, keeping what they held, or keep them rounded to their steps.
+QByteArray ClientConnection::apply(const QByteArray &command, bool *understood)
+{
+    const QByteArray before = m_instrument.held(command);
+    const QByteArray reply = m_instrument.reply(command, understood);
+    if (!*understood || !reply.isEmpty() || !m_options.confirmSets)
+        return reply;
+    const QByteArray set = Instrument::commandOf(command) + ' ';
+    if (m_options.keepOld)
+        m_instrument.reply(set + before);
+    else if (m_options.keepStep > 0)
+        m_instrument.reply(set + stepped(m_instrument.held(command), m_options.keepStep));
+    return reply;
 }
 
 // Like an instrument that reboots: the line that triggers it goes unanswered and unapplied,
-// replies still waiting are lost.
+// replies still waiting are lost. Behind a device server only the connection goes: the
+// instrument still owes what it owed.
 void ClientConnection::drop()
 {
     if (m_options.verbose)
         qInfo().nospace() << qPrintable(m_peer) << ": dropping the connection";
     m_dropped = true;
-    m_pending.clear();
+    if (!m_options.deviceServer)
+        m_output.pending.clear();
     m_timer.stop();
     m_socket->disconnectFromHost();
 }
@@ -190,16 +250,22 @@ void ClientConnection::drop()
 void ClientConnection::enqueue(PendingReply reply, QDeadlineTimer due)
 {
     reply.due = due;
-    m_pending.enqueue(reply);
+    m_output.pending.enqueue(reply);
     writePending();
 }
 
 // Writes what is due, oldest first. A reply that must wait (latency, the next piece of a
-// split reply, room in the socket for a flood) leaves the ones behind it waiting too.
+// split reply, room in the socket for a flood) leaves the ones behind it waiting too. Only the
+// connection opened last writes; behind a device server the others, still open, leave it to it.
 void ClientConnection::writePending()
 {
-    while (!m_pending.isEmpty() && m_socket->state() == QAbstractSocket::ConnectedState) {
-        PendingReply &reply = m_pending.head();
+    if (!m_output.open.endsWith(this)) {
+        if (!m_output.open.isEmpty())
+            m_output.open.last()->writePending();
+        return;
+    }
+    while (!m_output.pending.isEmpty() && m_socket->state() == QAbstractSocket::ConnectedState) {
+        PendingReply &reply = m_output.pending.head();
         if (!reply.due.hasExpired()) {
             // Rounded up: a reply never leaves before it is due.
             m_timer.start(ceil<milliseconds>(reply.due.remainingTimeAsDuration()));
@@ -234,7 +300,7 @@ void ClientConnection::writePending()
             // its clients: it hangs up once it has answered.
             if (reply.answer && m_options.closeAfterAnswerMs >= 0)
                 QTimer::singleShot(m_options.closeAfterAnswerMs, this, &ClientConnection::drop);
-            m_pending.dequeue();
+            m_output.pending.dequeue();
         }
     }
 }

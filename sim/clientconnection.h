@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QDeadlineTimer>
+#include <QList>
 #include <QObject>
 #include <QQueue>
 #include <QRandomGenerator>
@@ -20,14 +21,6 @@ class ClientConnection : public QObject
     Q_OBJECT
 
 public:
-    ClientConnection(QTcpSocket *socket, Instrument &instrument, const SimulatorOptions &options,
-                     QObject *parent);
-
-signals:
-    void lineReceived(const QByteArray &line);
-    void replySent(const QByteArray &bytes);
-
-private:
     // A reply waiting to be written; a flood reply is made up piece by piece as it goes out,
     // and `bytes` holds only its line end.
     struct PendingReply
@@ -42,8 +35,32 @@ private:
         QByteArray take(qint64 count);
     };
 
+    // What the instrument still owes: the replies not yet written, oldest first, and when it is
+    // done with the line taken up last. A TCP instrument owes each connection its own, lost when
+    // the connection closes. Behind a serial device server it owes one for all connections: the
+    // one opened last of those still open writes it.
+    struct Output
+    {
+        QQueue<PendingReply> pending;
+        // A deadline of 0 ms is merely "expired", at no particular time (Qt 6.8 puts it at the
+        // start of the clock): "now" is current().
+        QDeadlineTimer busyUntil = QDeadlineTimer::current(Qt::PreciseTimer);
+        QList<ClientConnection *> open; // oldest first
+    };
+
+    // With `shared`, the connection writes what an instrument behind a device server owes;
+    // without, it keeps its own.
+    ClientConnection(QTcpSocket *socket, Instrument &instrument, const SimulatorOptions &options,
+                     Output *shared, QObject *parent);
+
+signals:
+    void lineReceived(const QByteArray &line);
+    void replySent(const QByteArray &bytes);
+
+private:
     void readLines();
     void handleLine(const QByteArray &line);
+    QByteArray apply(const QByteArray &command, bool *understood);
     void drop();
     void enqueue(PendingReply reply, QDeadlineTimer due);
     void writePending();
@@ -60,9 +77,7 @@ private:
     bool m_dropped = false;
     bool m_answered = false; // has written an answer on this connection
     QByteArray m_lastFuzzLine;
-    // When the line taken up last is done. A deadline of 0 ms is merely "expired", at no
-    // particular time (Qt 6.8 puts it at the start of the clock): "now" is current().
-    QDeadlineTimer m_busyUntil = QDeadlineTimer::current(Qt::PreciseTimer);
-    QQueue<PendingReply> m_pending;
+    Output m_ownOutput;
+    Output &m_output; // m_ownOutput, or the one shared behind a device server
     QTimer m_timer;
 };

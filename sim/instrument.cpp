@@ -95,6 +95,33 @@ QByteArray Instrument::reply(const QByteArray &line, bool *understood)
     return text;
 }
 
+QByteArray Instrument::held(const QByteArray &setLine) const
+{
+    const QByteArray trimmed = setLine.trimmed();
+    const QByteArray command = commandOf(trimmed);
+    const QByteArray target = trimmed.mid(command.size()).split(',').value(0).trimmed();
+    if (command == "FREQ") {
+        const int source = sourceIndex(target);
+        return source < 0 ? QByteArray()
+                          : sourceName(source) + ',' + QByteArray::number(m_frequencyHz[source]);
+    }
+    const int channel = channelIndex(target);
+    if (channel < 0)
+        return {};
+    QByteArray value;
+    if (command == "TRIG")
+        value = m_trigger[channel];
+    else if (command == "WIDTH")
+        value = QByteArray::number(m_widthNs[channel]);
+    else if (command == "AMPL")
+        value = QByteArray::number(m_amplitudeMv[channel]);
+    else if (command == "DELAY")
+        value = shortest(m_delayPs[channel]);
+    else
+        return {};
+    return channelName(channel) + ',' + value;
+}
+
 bool Instrument::answer(const QByteArray &command, const QList<QByteArray> &arguments,
                         QByteArray *reply)
 {

@@ -32,6 +32,11 @@ public:
     // The command word of a line in upper case, e.g. "FREQ?" for "freq? f1".
     static QByteArray commandOf(const QByteArray &line);
 
+    // What a set line sets, as the instrument holds it now, written as set lines write it: the
+    // source or channel and its value, e.g. "T3,100" for "WIDTH T3,350" while the width is 100,
+    // "T3,5000" for "AMPL T3,2500" (millivolts). Empty for a line that sets nothing.
+    QByteArray held(const QByteArray &setLine) const;
+
     // Counts a line taken up, over every connection; returns how many so far. An instrument
     // busy for its first lines is busy for them whoever sends them.
     int countLine() { return ++m_linesTaken; }

@@ -88,7 +88,7 @@ qint64 number(const QCommandLineParser &parser, const QString &name, qint64 lowe
     return value;
 }
 
-// "<text>=<ms>", as --hold, --banner and --after-answer take it.
+// "<text>=<ms>", as --hold, --banner, --after-answer and --prompt take it.
 std::pair<QByteArray, int> textAndMs(const QString &name, const QString &value)
 {
     const qsizetype separator = value.lastIndexOf('=');
@@ -141,6 +141,10 @@ int main(int argc, char *argv[])
          "n"},
         {"drop-after", "Close a connection when its <n>-th line arrives.", "n"},
         {"refuse", "Close every connection as soon as it is accepted."},
+        {"device-server",
+         "Keep going when a connection closes, as an instrument behind a serial device server "
+         "does: what it still owes (answers held, late or queued, lines not yet answered) comes "
+         "out when due on the connection opened last, or on the next one to open."},
         {"close-after-answer",
          "Close a connection <ms> milliseconds after it has answered a line (a device that "
          "speaks another protocol, a bridge that drops its clients).",
@@ -157,6 +161,11 @@ int main(int argc, char *argv[])
          "n:min-max[:seed]"},
         {"confirm-sets",
          "Answer every set line with its channel and value, as \"T3,350\" for \"WIDTH T3,350\"."},
+        {"keep",
+         "With --confirm-sets, what a set line leaves and its answer carries: sent (default, the "
+         "value sent), old (the set is refused: the value held before) or step:<n> (the value "
+         "sent rounded to the nearest multiple of <n>, the amplitude in millivolts).",
+         "how", "sent"},
         {"repeat",
          "Write every answer once more, <ms> milliseconds after the first time (an instrument that "
          "repeats itself, a bridge that sends again).",
@@ -176,11 +185,20 @@ int main(int argc, char *argv[])
          "Write <text> after every answer to a query, <ms> milliseconds after it, in a write of "
          "its own, e.g. \"OK=3\".",
          "text=ms"},
+        {"prompt",
+         "Write <text>, without a line end, <ms> milliseconds after every answer, in a write of "
+         "its own (at 0 ms, in the answer's), as a console-style instrument writes its prompt, "
+         "e.g. \"> =20\".",
+         "text=ms"},
         {"garbage", "Answer every line with random bytes made from <seed>.", "seed"},
         {"flood", "Answer *IDN? with <bytes> bytes.", "bytes"},
         {"fuzz", "Answer queries with random, almost valid replies made from <seed>.", "seed"},
         {"reply", "Answer <line> with <text> instead (repeatable), e.g. \"FREQ? F1=F1,abc\".",
          "line=text"},
+        {"error",
+         "Answer every line that begins with <prefix> with <text> instead, changing nothing, as "
+         "an instrument reports an error (repeatable), e.g. \"DELAY?=ERR,3\".",
+         "prefix=text"},
     });
     if (!parser.parse(app.arguments())) {
         QTextStream(stderr) << "dg318-sim: " << parser.errorText() << '\n';
@@ -228,6 +246,7 @@ int main(int argc, char *argv[])
     if (parser.isSet("drop-after"))
         options.dropAfterLines = int(number(parser, "drop-after", 1, INT_MAX));
     options.refuse = parser.isSet("refuse");
+    options.deviceServer = parser.isSet("device-server");
     if (parser.isSet("close-after-answer"))
         options.closeAfterAnswerMs = int(number(parser, "close-after-answer", 0, INT_MAX));
     const QStringList holds = parser.values("hold");
@@ -249,6 +268,17 @@ int main(int argc, char *argv[])
         options.holdSeed = match.captured(4).toUInt();
     }
     options.confirmSets = parser.isSet("confirm-sets");
+    const QString keep = parser.value("keep");
+    if (keep == "old") {
+        options.keepOld = true;
+    } else if (keep.startsWith("step:")) {
+        bool ok = false;
+        options.keepStep = QStringView(keep).sliced(5).toInt(&ok);
+        if (!ok || options.keepStep < 1)
+            failOption("keep", keep);
+    } else if (keep != "sent") {
+        failOption("keep", keep);
+    }
     if (parser.isSet("repeat"))
         options.repeatMs = int(number(parser, "repeat", 0, INT_MAX));
     options.telnetGreeting = parser.isSet("telnet");
@@ -269,6 +299,8 @@ int main(int argc, char *argv[])
     if (parser.isSet("after-answer"))
         std::tie(options.afterAnswer, options.afterAnswerMs) =
             textAndMs("after-answer", parser.value("after-answer"));
+    if (parser.isSet("prompt"))
+        std::tie(options.prompt, options.promptMs) = textAndMs("prompt", parser.value("prompt"));
     if (parser.isSet("garbage"))
         options.garbageSeed = quint32(number(parser, "garbage", 0, UINT_MAX));
     if (parser.isSet("fuzz"))
@@ -281,6 +313,13 @@ int main(int argc, char *argv[])
         if (separator <= 0)
             failOption("reply", canned);
         options.replies.insert(canned.left(separator).toUtf8(), canned.mid(separator + 1).toUtf8());
+    }
+    const QStringList errors = parser.values("error");
+    for (const QString &error : errors) {
+        const qsizetype separator = error.indexOf('=');
+        if (separator <= 0)
+            failOption("error", error);
+        options.errors.append({error.left(separator).toUtf8(), error.mid(separator + 1).toUtf8()});
     }
 
     if (!stopOnRequest(app))

@@ -43,7 +43,8 @@ void Simulator::acceptConnections()
             socket->deleteLater();
             continue;
         }
-        auto *connection = new ClientConnection(socket, m_instrument, m_options, this);
+        auto *connection = new ClientConnection(socket, m_instrument, m_options,
+                                                m_options.deviceServer ? &m_output : nullptr, this);
         connect(connection, &ClientConnection::lineReceived, this, &Simulator::lineReceived);
         connect(connection, &ClientConnection::replySent, this, &Simulator::replySent);
     }

@@ -3,6 +3,7 @@
 
 #pragma once
 
+#include "clientconnection.h"
 #include "instrument.h"
 
 #include <QHostAddress>
@@ -46,6 +47,9 @@ struct SimulatorOptions
     // Hold the answers to these lines (without terminator) back this many milliseconds, the first
     // time each comes; every later answer waits behind them, as on one TCP stream.
     QMap<QByteArray, int> holdMs;
+    // Answer lines that begin with these (without terminator) with this text and the terminator,
+    // as an error with a code; the line changes nothing. The first that fits.
+    QList<std::pair<QByteArray, QByteArray>> errors;
     // Habits of real instruments and of the bridges in front of them, all off by default.
     bool confirmSets = false;    // answer a set line with its channel and value: "T3,350"
     int repeatMs = -1;           // write every answer once more, this long after the first time
@@ -57,6 +61,18 @@ struct SimulatorOptions
     QMap<QByteArray, std::pair<int, int>> cuts;
     std::optional<QByteArray> afterAnswer; // write this, with the terminator, after each answer
     int afterAnswerMs = 0;                 // to a query, this long after it, in a write of its own
+    // A console-style instrument's prompt: written without a line end this long after each
+    // answer, in a write of its own; at 0, right behind the answer in the same write.
+    std::optional<QByteArray> prompt;
+    int promptMs = 0;
+    // With confirmSets, the value a set line leaves and its answer carries: the value sent; with
+    // keepOld the one held before (the set is refused); with keepStep the value sent rounded to
+    // the nearest multiple of keepStep, in the unit set lines use (millivolts).
+    bool keepOld = false;
+    int keepStep = 0;
+    // Behind a serial device server the instrument keeps going when a connection closes: what
+    // it owes comes out when due on the connection opened last, or waits for the next one.
+    bool deviceServer = false;
     // Hold one answer in holdOneIn back for a time drawn from holdRandomMs (random, from
     // holdSeed), every later answer waiting behind it; only while the instrument has taken no
     // more than holdRandomLines lines, when that is above 0: then it is prompt again.
@@ -87,5 +103,6 @@ private:
 
     const SimulatorOptions m_options;
     Instrument m_instrument;
+    ClientConnection::Output m_output; // what the instrument owes, behind a device server
     QTcpServer *m_server;
 };

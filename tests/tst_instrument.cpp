@@ -16,6 +16,8 @@ private slots:
     void setThenQuery();
     void notUnderstood_data();
     void notUnderstood();
+    void held_data();
+    void held();
     void commandOf_data();
     void commandOf();
 };
@@ -194,6 +196,37 @@ void tst_Instrument::notUnderstood()
     QCOMPARE(instrument.reply(line, &understood), QByteArray());
     QVERIFY(!understood);
     QCOMPARE(instrument.reply(query), unchanged);
+}
+
+void tst_Instrument::held_data()
+{
+    QTest::addColumn<QByteArray>("set");
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("expected"); // what the line would set, as held after `set`
+
+    QTest::newRow("width") << QByteArray("WIDTH T3,350") << QByteArray("WIDTH T3,5")
+                           << QByteArray("T3,350");
+    QTest::newRow("amplitude in millivolts")
+        << QByteArray("AMPL T3,2510") << QByteArray("AMPL T3,2000") << QByteArray("T3,2510");
+    QTest::newRow("delay with fraction")
+        << QByteArray("DELAY T2,1500.5") << QByteArray("DELAY T2,0") << QByteArray("T2,1500.5");
+    QTest::newRow("lower case trigger")
+        << QByteArray("TRIG T1,IN2") << QByteArray("trig t1,in1") << QByteArray("T1,IN2");
+    QTest::newRow("frequency") << QByteArray("FREQ F2,6") << QByteArray("FREQ F2,5")
+                               << QByteArray("F2,6");
+    QTest::newRow("a query sets nothing")
+        << QByteArray("WIDTH T3,350") << QByteArray("WIDTH? T3") << QByteArray();
+}
+
+void tst_Instrument::held()
+{
+    QFETCH(QByteArray, set);
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, expected);
+
+    Instrument instrument(NumberForm::Exponent); // set lines write plain numbers all the same
+    instrument.reply(set);
+    QCOMPARE(instrument.held(line), expected);
 }
 
 void tst_Instrument::commandOf_data()

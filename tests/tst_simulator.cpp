@@ -100,6 +100,10 @@ private slots:
     void answersWithFaults();
     void split_data();
     void split();
+    void writes_data();
+    void writes();
+    void deviceServer_data();
+    void deviceServer();
     void dropAfter_data();
     void dropAfter();
     void refuse();
@@ -322,6 +326,21 @@ void tst_Simulator::answersWithFaults_data()
     QTest::newRow("confirm-sets answers with the channel and the value")
         << confirming << QByteArray("WIDTH T3,350\r\nFREQ F2,6\r\nWIDTH? T3\r\n")
         << QByteArray("T3,350\r\nF2,6\r\nT3,350\r\n");
+    SimulatorOptions keepOld = confirming;
+    keepOld.keepOld = true;
+    QTest::newRow("keep old: the set is refused, confirmed with the value held before")
+        << keepOld << QByteArray("WIDTH T3,350\r\nAMPL T3,2500\r\nWIDTH? T3\r\nAMPL? T3\r\n")
+        << QByteArray("T3,200\r\nT3,5000\r\nT3,200\r\nT3,5\r\n");
+    SimulatorOptions keepStep = confirming;
+    keepStep.keepStep = 5;
+    QTest::newRow("keep step: the value rounded is kept and confirmed, amplitude in millivolts")
+        << keepStep << QByteArray("WIDTH T3,352\r\nAMPL T3,2512\r\nWIDTH? T3\r\nAMPL? T3\r\n")
+        << QByteArray("T3,350\r\nT3,2510\r\nT3,350\r\nT3,2.51\r\n");
+    SimulatorOptions erring;
+    erring.errors = {{"DELAY?", "ERR,3"}, {"WIDTH T3", "ERR,7"}};
+    QTest::newRow("error answers with its text and changes nothing")
+        << erring << QByteArray("DELAY? T1\r\nWIDTH T3,350\r\nWIDTH? T3\r\n")
+        << QByteArray("ERR,3\r\nERR,7\r\nT3,200\r\n");
     SimulatorOptions repeating;
     repeating.repeatMs = 40;
     QTest::newRow("repeat writes every answer twice")
@@ -466,6 +485,128 @@ void tst_Simulator::split()
         QCOMPARE(reads[i].size() % splitBytes, 0);
     const int pieces = (identityLine.size() + splitBytes - 1) / splitBytes;
     QVERIFY(clock.elapsed() >= latencyMs + (pieces - 1) * gapMs);
+}
+
+void tst_Simulator::writes_data()
+{
+    QTest::addColumn<SimulatorOptions>("options");
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArrayList>("expected"); // each write to the client
+
+    SimulatorOptions prompting;
+    prompting.confirmSets = true;
+    prompting.prompt = QByteArray("> ");
+    prompting.promptMs = 20;
+    SimulatorOptions promptingAtOnce = prompting;
+    promptingAtOnce.promptMs = 0;
+    SimulatorOptions promptingEcho = prompting;
+    promptingEcho.echo = true;
+    const QByteArray sent("FREQ? F1\r\nWIDTH T3,350\r\n");
+
+    QTest::newRow("prompt in a write of its own after each answer")
+        << prompting << sent << QByteArrayList{"F1,1000\r\n", "> ", "T3,350\r\n", "> "};
+    QTest::newRow("prompt at 0 ms in the answer's write")
+        << promptingAtOnce << sent << QByteArrayList{"F1,1000\r\n> ", "T3,350\r\n> "};
+    QTest::newRow("echo of the next line right behind the prompt")
+        << promptingEcho << sent << QByteArrayList{"FREQ? F1\r\n",     "F1,1000\r\n", "> ",
+                                                   "WIDTH T3,350\r\n", "T3,350\r\n",  "> "};
+}
+
+void tst_Simulator::writes()
+{
+    QFETCH(SimulatorOptions, options);
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArrayList, expected);
+
+    options = optionsOn("127.0.3.1", options);
+    SimulatorThread simulator(options, true);
+    QVERIFY(simulator.isListening());
+
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, options));
+    QVERIFY(send(socket, sent));
+    QByteArray received = readAtLeast(socket, expected.join().size());
+    received += readUntilQuiet(socket, 100);
+    QCOMPARE(received, expected.join());
+    QCOMPARE(simulator.replies(), expected);
+}
+
+void tst_Simulator::deviceServer_data()
+{
+    QTest::addColumn<SimulatorOptions>("options");
+    QTest::addColumn<QByteArray>("sentFirst"); // on the first connection, closed right after...
+    QTest::addColumn<int>("closedMs");         // ...for this long; below 0 it stays open
+    QTest::addColumn<QByteArray>("sentNext");  // on the next connection, or the first still open
+    QTest::addColumn<QByteArray>("expected");  // on the next connection
+    QTest::addColumn<int>("minimumMs");        // from the first line sent to the last byte
+
+    SimulatorOptions held;
+    held.deviceServer = true;
+    held.mutePrefixes = QStringList{"*IDN?"};
+    held.holdMs.insert("WIDTH? T3", 600);
+    SimulatorOptions slow;
+    slow.deviceServer = true;
+    slow.latencyMs = 200;
+    SimulatorOptions heldShortly;
+    heldShortly.deviceServer = true;
+    heldShortly.holdMs.insert("WIDTH? T3", 200);
+    SimulatorOptions tcp = heldShortly;
+    tcp.deviceServer = false;
+
+    QTest::newRow("device-server: a held answer comes out on the next connection when due")
+        << held << QByteArray("WIDTH? T3\r\n") << 0 << QByteArray("*IDN?\r\nFREQ? F2\r\n")
+        << QByteArray("T3,200\r\nF2,1000\r\n") << 600;
+    QTest::newRow("device-server: lines still taken up are answered on the next connection")
+        << slow << QByteArray("FREQ F1,5\r\nFREQ? F1\r\nFREQ? F2\r\n") << 0
+        << QByteArray("AMPL? T3\r\n") << QByteArray("F1,5\r\nF2,1000\r\nT3,5\r\n") << 800;
+    QTest::newRow("device-server: with no connection open, the answer waits for the next one")
+        << heldShortly << QByteArray("WIDTH? T3\r\n") << 500 << QByteArray()
+        << QByteArray("T3,200\r\n") << 500;
+    QTest::newRow("device-server: a line on a connection still open is answered on the newer one")
+        << slow << QByteArray() << -1 << QByteArray("FREQ? F2\r\n") << QByteArray("F2,1000\r\n")
+        << 200;
+    QTest::newRow("TCP instrument: what a connection is owed is lost with it")
+        << tcp << QByteArray("WIDTH? T3\r\n") << 0 << QByteArray("FREQ? F2\r\n")
+        << QByteArray("F2,1000\r\n") << 0;
+}
+
+void tst_Simulator::deviceServer()
+{
+    QFETCH(SimulatorOptions, options);
+    QFETCH(QByteArray, sentFirst);
+    QFETCH(int, closedMs);
+    QFETCH(QByteArray, sentNext);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, minimumMs);
+
+    options = optionsOn("127.0.3.2", options);
+    SimulatorThread simulator(options);
+    QVERIFY(simulator.isListening());
+
+    QElapsedTimer clock;
+    QTcpSocket first;
+    QVERIFY(connectTo(first, options));
+    clock.start();
+    if (!sentFirst.isEmpty())
+        QVERIFY(send(first, sentFirst));
+    QVERIFY(simulator.waitForLines(linesOf(sentFirst).size()));
+    if (closedMs >= 0) {
+        first.close();
+        QThread::msleep(closedMs);
+    }
+
+    QTcpSocket next;
+    QVERIFY(connectTo(next, options));
+    QTRY_COMPARE_WITH_TIMEOUT(simulator.connections(), 2, hangMs);
+    if (!sentNext.isEmpty())
+        QVERIFY(send(closedMs >= 0 ? next : first, sentNext));
+    QByteArray received = readAtLeast(next, expected.size());
+    const qint64 elapsedMs = clock.elapsed();
+    received += readUntilQuiet(next, 300); // past what was held: nothing more may follow
+    QCOMPARE(received, expected);
+    QVERIFY2(elapsedMs >= minimumMs, qPrintable(QString::number(elapsedMs)));
+    if (closedMs < 0)
+        QCOMPARE(readUntilQuiet(first, 0), QByteArray());
 }
 
 void tst_Simulator::dropAfter_data()

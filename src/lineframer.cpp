@@ -28,9 +28,9 @@ bool LineFramer::takeIn(qint64 now, bool &heard, qint64 &dropped)
     if (unfinished.isEmpty())
         unfinishedStart = taken;
     taken += count;
-    const qsizetype room = qMax<qsizetype>(0, maxLineBytes - unfinished.size());
-    unfinished.append(inbox.constData(), qMin(count, room));
-    dropped += qMax<qsizetype>(0, count - room);
+    const qsizetype space = qMax<qsizetype>(0, maxLineBytes - unfinished.size());
+    unfinished.append(inbox.constData(), qMin(count, space));
+    dropped += qMax<qsizetype>(0, count - space);
     inbox.remove(0, count);
     return length >= 0;
 }

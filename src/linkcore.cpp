@@ -2,6 +2,7 @@
 // SPDX-License-Identifier: BSD-3-Clause
 
 #include "linkcore.h"
+#include "updatesweep.h"
 #include "wiregrammar.h"
 
 #include <QDebug>
@@ -16,21 +17,6 @@ namespace {
 // The fixed wait of every exchange: for the connection, the write, the reply, and again for a
 // reply that comes late.
 constexpr qint64 waitMs = 1000;
-// Update data stops after this many read-backs in a row without a single byte from the
-// instrument (each costs both waits): one that is switched off behind a serial bridge, hung, or
-// busy in a front-panel menu would otherwise hold the window for over a minute.
-constexpr int unheardReadBacksToStop = 2;
-// Nor does it go on past this once replies have come late in it: each late one costs up to its
-// own waits again to find the instrument's place, and a read-back that must first find it can
-// take up to 8 s (a wait for a line to end, the identity, a fresh connection, its own waits), so
-// that a press never holds the window past 20 s. An instrument that never answers one kind of
-// query, and otherwise keeps time, is still asked for everything.
-constexpr qint64 lateSweepBudgetMs = 12000;
-// And once a read-back has gone unanswered in it, it gives the window back within 20 s: every
-// wait it is in ends by this time, and what is still unanswered then is owed. An instrument that
-// never answers one kind of query costs 18 s of waits a sweep; one held reply on top would
-// otherwise take it past 20 s. One that answers every line, however slowly, is read to the end.
-constexpr qint64 sweepLimitMs = 19500;
 // No new attempt follows the third loss of the connection within this time: a peer that takes
 // every connection and closes it again (a device that speaks another protocol on this port, a
 // bridge that drops its clients) would otherwise be called again and again, for ever.
@@ -59,16 +45,29 @@ QString debugText(const Parts &...parts)
 
 enum class LinkCore::Step {
     // Connect: the connection, then the identity.
-    Connect, Connecting, ConnectIdentified,
+    Connect,
+    Connecting,
+    ConnectIdentified,
     // Exchange: one command line, from what came before it to its reply.
-    Exchange, Draining, Drained, Resynchronised, Afresh, Write, Writing, Sent, Collecting,
+    Exchange,
+    Draining,
+    Drained,
+    Resynchronised,
+    Afresh,
+    Write,
+    Writing,
+    Sent,
+    Collecting,
     Collected,
     // Resync: identity queries until nothing owed can still come.
-    Resync, ResyncAsked,
+    Resync,
+    ResyncAsked,
     // ReadBack: one query, its value shown.
-    ReadBack, ReadBackDone,
+    ReadBack,
+    ReadBackDone,
     // Sweep: Update data.
-    Sweep, SweepNext, SweepReadBackDone,
+    Sweep,
+    SweepReadBackDone,
 };
 
 struct LinkCore::Frame
@@ -99,9 +98,8 @@ struct LinkCore::Frame
     bool press = false;
     QList<QString> lines;
     QList<Control> controls;
-    qsizetype done = 0;
-    int unheardInARow = 0, lateLines = 0, lateBefore = 0;
-    qint64 lateBudget = 0, sweepLimit = 0;
+    std::optional<UpdateSweep> sweep;
+    int lateBefore = 0;
 };
 
 QList<LinkAction> LinkCore::handle(const LinkEvent &event)
@@ -209,8 +207,7 @@ void LinkCore::wakeAt(qint64 at)
 // Runs the steps on top of the stack until one waits for the driver, or none is left.
 void LinkCore::run()
 {
-    while (!stack.empty() && advance(*stack.back())) {
-    }
+    while (!stack.empty() && advance(*stack.back())) { }
 }
 
 // The one place that moves a press along: each step either goes on at once (true) or has asked
@@ -229,7 +226,6 @@ bool LinkCore::advance(Frame &frame)
     case Step::ReadBackDone:
         return readBackStep(frame);
     case Step::Sweep:
-    case Step::SweepNext:
     case Step::SweepReadBackDone:
         return sweepStep(frame);
     default:
@@ -517,9 +513,9 @@ bool LinkCore::resyncStep(Frame &frame)
                 // A line that names nothing and is not the identity given on connecting may be
                 // the identity all the same (a changed one, or none was given): waiting longer
                 // cannot tell.
-                frame.resync = !frame.heard    ? Resync::Silent
-                    : ledger.strangerHeard ? Resync::Unsure
-                                           : Resync::Late;
+                frame.resync = !frame.heard ? Resync::Silent
+                    : ledger.strangerHeard  ? Resync::Unsure
+                                            : Resync::Late;
             } else {
                 frame.owed = stillOwed;
                 frame.step = Step::Resync; // and ask again
@@ -598,75 +594,43 @@ void LinkCore::show(const Control &control, const Exchange &exchange)
 }
 
 // Update data: every read-back in turn, each complete before the next, until the list ends or
-// one of the rules below gives the window back.
+// one of the sweep's rules gives the window back.
 bool LinkCore::sweepStep(Frame &frame)
 {
-    const auto stop = [&](const QString &text) {
-        if (!text.isEmpty())
-            log(text);
+    if (frame.step == Step::Sweep) {
+        frame.sweep.emplace(now, int(frame.lines.size()));
+    } else {
+        const Exchange &exchange = childExchange;
+        UpdateSweep::ReadBack readBack;
+        readBack.replied = exchange.outcome == Exchange::Replied;
+        readBack.heldBack = exchange.outcome == Exchange::HeldBack;
+        readBack.unanswered = exchange.outcome == Exchange::Unanswered;
+        readBack.heard = exchange.heard;
+        readBack.lateLines = ledger.lateLines - frame.lateBefore;
+        const std::optional<QString> stop = frame.sweep->after(readBack, freshConnectionsLeft == 0);
+        sweepDeadline = frame.sweep->deadline();
+        if (stop) {
+            log(*stop);
+            sweepDeadline = never;
+            pop();
+            return true;
+        }
+    }
+    if (const std::optional<QString> stop = frame.sweep->stopBefore(now)) {
+        if (!stop->isEmpty())
+            log(*stop);
         sweepDeadline = never;
         pop();
         return true;
-    };
-    switch (frame.step) {
-    case Step::Sweep:
-        frame.lateBudget = now + lateSweepBudgetMs;
-        frame.sweepLimit = now + sweepLimitMs;
-        frame.step = Step::SweepNext;
-        return true;
-    case Step::SweepNext: {
-        const qsizetype left = frame.lines.size() - frame.done;
-        if (left == 0)
-            return stop({});
-        if (frame.lateLines > 0 && now >= frame.lateBudget)
-            return stop(QStringLiteral("Update data stopped: the instrument answers later than "
-                                       "the program waits, %1 not sent")
-                            .arg(left));
-        if (now >= sweepDeadline)
-            return stop(QStringLiteral("Update data stopped: a press holds the window 20 s at "
-                                       "the most, %1 not sent")
-                            .arg(left));
-        frame.lateBefore = ledger.lateLines;
-        const qsizetype next = frame.done++;
-        frame.step = Step::SweepReadBackDone;
-        push(Step::ReadBack);
-        stack.back()->line = frame.lines.at(next);
-        stack.back()->control = frame.controls.value(next);
-        stack.back()->press = next == 0;
-        return true;
     }
-    default:
-        break;
-    }
-    const Exchange &exchange = childExchange;
-    const int lateCame = ledger.lateLines - frame.lateBefore;
-    frame.lateLines += lateCame;
-    if (exchange.outcome != Exchange::Replied || lateCame > 0)
-        sweepDeadline = frame.sweepLimit;
-    // The read-backs before were answered after all, if late: the instrument is not silent.
-    if (lateCame > 0)
-        frame.unheardInARow = 0;
-    const bool heldBack = exchange.outcome == Exchange::HeldBack;
-    const int notSent = int(frame.lines.size() - frame.done) + (heldBack ? 1 : 0);
-    // An instrument that answers, but only after the waits, would have each read-back wait for
-    // the one before it: none of the rest could be taken.
-    if (heldBack && exchange.heard) {
-        if (freshConnectionsLeft > 0)
-            return stop(QStringLiteral("Update data stopped: the instrument answers later than "
-                                       "the program waits, %1 not sent")
-                            .arg(notSent));
-        return stop(QStringLiteral("Update data stopped: where the instrument has got to cannot "
-                                   "be found, even on a fresh connection, %1 not sent")
-                        .arg(notSent));
-    }
-    const bool unheard = (exchange.outcome == Exchange::Unanswered || heldBack) && !exchange.heard;
-    frame.unheardInARow = unheard ? frame.unheardInARow + 1 : 0;
-    if (frame.unheardInARow == unheardReadBacksToStop && frame.done < frame.lines.size())
-        return stop(QStringLiteral("Update data stopped: no answer to %1 read-backs in a row, %2 "
-                                   "not sent")
-                        .arg(frame.unheardInARow)
-                        .arg(notSent));
-    frame.step = Step::SweepNext;
+    const qsizetype next = frame.lines.size() - frame.sweep->left();
+    frame.sweep->started();
+    frame.lateBefore = ledger.lateLines;
+    frame.step = Step::SweepReadBackDone;
+    push(Step::ReadBack);
+    stack.back()->line = frame.lines.at(next);
+    stack.back()->control = frame.controls.value(next);
+    stack.back()->press = next == 0;
     return true;
 }
 

@@ -55,7 +55,6 @@ struct LinkAction
         Log,           // `text`, one line of the diagnostic log
         Connect,       // open a new connection (`afresh`: close the current one first, unnoticed)
         ShowConnected, // `connected`: the controls of a connected window, or of one that is not
-        DiscardInput,  // throw away what the new connection holds so far
         Write,         // `bytes`, then report Written
         WakeAt,        // report BytesArrived when bytes come, or at `at` at the latest
         Show,          // `value` (or `triggerType`) in `control`, read from the reply `bytes`

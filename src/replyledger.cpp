@@ -356,4 +356,3 @@ std::optional<QByteArray> ReplyLedger::waitsEnded()
     waiting = false;
     return std::nullopt;
 }
-

@@ -41,7 +41,7 @@ public:
     {
         QByteArray bytes;
         qint64 due = 0;
-        int line = -1;     // the line that produced it
+        int line = -1; // the line that produced it
         Kind kind = Extra;
         QByteArray target; // a reply's source or channel, "T3"
         QByteArray query;  // a reply's query kind, "WIDTH?"
@@ -69,11 +69,10 @@ public:
     {
         // What was due before now went to the old connection, and is gone with it; a TCP
         // instrument drops the rest too.
-        pending.erase(std::remove_if(pending.begin(), pending.end(),
-                                     [&](const Output &o) {
-                                         return o.due <= now || !habits.deviceServer;
-                                     }),
-                      pending.end());
+        pending.erase(
+            std::remove_if(pending.begin(), pending.end(),
+                           [&](const Output &o) { return o.due <= now || !habits.deviceServer; }),
+            pending.end());
         streams.append(QList<Placed>());
         streamBytes.append(0);
         if (habits.banner)

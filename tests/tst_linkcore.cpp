@@ -29,17 +29,17 @@ void tst_LinkCore::habits_data()
     QTest::addColumn<Habits>("habits");
     QTest::addColumn<QList<Click>>("clicks");
     QTest::addColumn<Lateness>("lateness");
-    QTest::addColumn<int>("catchUp");        // Update data presses once the instrument is prompt
+    QTest::addColumn<int>("catchUp");         // Update data presses once the instrument is prompt
     QTest::addColumn<qint64>("pressLimitMs"); // no press may take longer
-    QTest::addColumn<QString>("fault");      // an expected failure until mended
+    QTest::addColumn<QString>("fault");       // an expected failure until mended
 
     const Click getWidth3{Click::Get, 0}, setWidth3{Click::Set, 0}, getAmplitude3{Click::Get, 1},
         update{Click::Update, 0}, fullUpdate{Click::FullUpdate, 0};
 
     Habits plain;
     QTest::newRow("plain instrument, Get, Set, Update data")
-        << plain << QList<Click>{getWidth3, setWidth3, update} << Lateness{} << 1
-        << qint64(1000) << QString();
+        << plain << QList<Click>{getWidth3, setWidth3, update} << Lateness{} << 1 << qint64(1000)
+        << QString();
 
     // A serial instrument behind a device server keeps what it owes across connections: the width
     // held 6 s comes out on the fresh connection, where the amplitude's reply is awaited.
@@ -54,8 +54,8 @@ void tst_LinkCore::habits_data()
     Habits kept;
     kept.setAnswer = 3;
     QTest::newRow("set answered 1.5 s late with the value kept, then Get on that channel")
-        << kept << QList<Click>{setWidth3, getWidth3, getAmplitude3}
-        << Lateness{{0, 1500}} << 2 << pressLimitMs
+        << kept << QList<Click>{setWidth3, getWidth3, getAmplitude3} << Lateness{{0, 1500}} << 2
+        << pressLimitMs
         << QStringLiteral("fault 2: a set's late answer with the value kept is taken for a reply");
 
     Habits echoes;
@@ -69,8 +69,8 @@ void tst_LinkCore::habits_data()
     stuck.identity = false;
     stuck.mutedKind = "AMPL?";
     QTest::newRow("banner, no identity, amplitude never answered: two Gets, two Update data")
-        << stuck << QList<Click>{getWidth3, getWidth3} << Lateness{} << 2
-        << pressLimitMs << QStringLiteral("fault 4: the width never reads again");
+        << stuck << QList<Click>{getWidth3, getWidth3} << Lateness{} << 2 << pressLimitMs
+        << QStringLiteral("fault 4: the width never reads again");
 
     Habits errors;
     errors.identity = false;

@@ -66,7 +66,9 @@ class VirtualLink
 {
 public:
     VirtualLink(InstrumentModel &model, Failures &failures, const QString &name)
-        : model(model), failures(failures), name(name)
+        : model(model)
+        , failures(failures)
+        , name(name)
     {
     }
 
@@ -83,9 +85,8 @@ public:
         const qint64 took = now - start;
         failures.longestPress = qMax(failures.longestPress, took);
         if (took > pressLimit)
-            failures.note(failures.tooLong, QStringLiteral("%1: a press held the window %2 ms")
-                                                .arg(name)
-                                                .arg(took));
+            failures.note(failures.tooLong,
+                          QStringLiteral("%1: a press held the window %2 ms").arg(name).arg(took));
         return took;
     }
 
@@ -146,9 +147,10 @@ private:
         if (!right)
             failures.note(failures.wrongControl,
                           QStringLiteral("%1: %2 shows %3, from %4")
-                              .arg(name, QLatin1String(key), QString::fromLatin1(action.bytes.trimmed()),
-                                   output ? QString::fromLatin1(output->bytes.trimmed()) + " of line "
-                                                + QString::number(output->line)
+                              .arg(name, QLatin1String(key),
+                                   QString::fromLatin1(action.bytes.trimmed()),
+                                   output ? QString::fromLatin1(output->bytes.trimmed())
+                                           + " of line " + QString::number(output->line)
                                           : QStringLiteral("nothing the instrument sent")));
         shown[key] = action.bytes.trimmed().mid(action.bytes.trimmed().indexOf(',') + 1);
     }
@@ -191,7 +193,8 @@ inline LinkEvent fullSweep()
     QList<std::pair<QString, Control>> readBacks = {{"FREQ? F1", {Quantity::Frequency, 1}},
                                                     {"FREQ? F2", {Quantity::Frequency, 2}}};
     for (int channel = 0; channel < 9; ++channel) {
-        readBacks.append({QStringLiteral("AMPL? T%1").arg(channel), {Quantity::Amplitude, channel}});
+        readBacks.append(
+            {QStringLiteral("AMPL? T%1").arg(channel), {Quantity::Amplitude, channel}});
         readBacks.append({QStringLiteral("WIDTH? T%1").arg(channel), {Quantity::Width, channel}});
         readBacks.append({QStringLiteral("DELAY? T%1").arg(channel), {Quantity::Delay, channel}});
         readBacks.append({QStringLiteral("TRIG? T%1").arg(channel), {Quantity::Trigger, channel}});
@@ -252,11 +255,12 @@ inline void runCase(const Habits &habits, const QList<Click> &clicks,
         const QByteArray held = model.valueOf(scoped.query);
         const QByteArray seen = link.shown.value(scoped.query);
         if (seen.isEmpty() || seen.toDouble() != held.toDouble())
-            failures.note(failures.notCaughtUp,
-                          QStringLiteral("%1: after two Update data, %2 shows \"%3\", the instrument "
-                                         "holds %4")
-                              .arg(name, QLatin1String(scoped.query), QString::fromLatin1(seen),
-                                   QString::fromLatin1(held)));
+            failures.note(
+                failures.notCaughtUp,
+                QStringLiteral("%1: after two Update data, %2 shows \"%3\", the instrument "
+                               "holds %4")
+                    .arg(name, QLatin1String(scoped.query), QString::fromLatin1(seen),
+                         QString::fromLatin1(held)));
     }
 }
 

@@ -1,0 +1,76 @@
+// SPDX-FileCopyrightText: The dg318 developers
+// SPDX-License-Identifier: BSD-3-Clause
+
+#include "updatesweep.h"
+
+namespace {
+
+// Update data stops after this many read-backs in a row without a single byte from the
+// instrument (each costs both waits): one that is switched off behind a serial bridge, hung, or
+// busy in a front-panel menu would otherwise hold the window for over a minute.
+constexpr int unheardReadBacksToStop = 2;
+// Nor does it go on past this once replies have come late in it: each late one costs up to its
+// own waits again to find the instrument's place, and a read-back that must first find it can
+// take up to 8 s (a wait for a line to end, the identity, a fresh connection, its own waits), so
+// that a press never holds the window past 20 s. An instrument that never answers one kind of
+// query, and otherwise keeps time, is still asked for everything.
+constexpr qint64 lateSweepBudgetMs = 12000;
+// And once a read-back has gone unanswered in it, it gives the window back within 20 s: every
+// wait it is in ends by this time, and what is still unanswered then is owed. An instrument that
+// never answers one kind of query costs 18 s of waits a sweep; one held reply on top would
+// otherwise take it past 20 s. One that answers every line, however slowly, is read to the end.
+constexpr qint64 sweepLimitMs = 19500;
+
+} // namespace
+
+UpdateSweep::UpdateSweep(qint64 now, int readBacks)
+    : total(readBacks)
+    , lateBudget(now + lateSweepBudgetMs)
+    , sweepLimit(now + sweepLimitMs)
+{
+}
+
+std::optional<QString> UpdateSweep::stopBefore(qint64 now) const
+{
+    if (left() == 0)
+        return QString();
+    if (lateLines > 0 && now >= lateBudget)
+        return QStringLiteral("Update data stopped: the instrument answers later than the "
+                              "program waits, %1 not sent")
+            .arg(left());
+    if (now >= deadline())
+        return QStringLiteral("Update data stopped: a press holds the window 20 s at the most, "
+                              "%1 not sent")
+            .arg(left());
+    return std::nullopt;
+}
+
+std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUnfound)
+{
+    lateLines += readBack.lateLines;
+    if (!readBack.replied || readBack.lateLines > 0)
+        limitSet = true;
+    // The read-backs before were answered after all, if late: the instrument is not silent.
+    if (readBack.lateLines > 0)
+        unheardInARow = 0;
+    const int notSent = left() + (readBack.heldBack ? 1 : 0);
+    // An instrument that answers, but only after the waits, would have each read-back wait for
+    // the one before it: none of the rest could be taken.
+    if (readBack.heldBack && readBack.heard) {
+        if (!placeUnfound)
+            return QStringLiteral("Update data stopped: the instrument answers later than the "
+                                  "program waits, %1 not sent")
+                .arg(notSent);
+        return QStringLiteral("Update data stopped: where the instrument has got to cannot be "
+                              "found, even on a fresh connection, %1 not sent")
+            .arg(notSent);
+    }
+    const bool unheard = (readBack.unanswered || readBack.heldBack) && !readBack.heard;
+    unheardInARow = unheard ? unheardInARow + 1 : 0;
+    if (unheardInARow == unheardReadBacksToStop && left() > 0)
+        return QStringLiteral("Update data stopped: no answer to %1 read-backs in a row, %2 not "
+                              "sent")
+            .arg(unheardInARow)
+            .arg(notSent);
+    return std::nullopt;
+}

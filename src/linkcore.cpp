@@ -2,6 +2,8 @@
 // SPDX-License-Identifier: BSD-3-Clause
 
 #include "linkcore.h"
+#include "debugtext.h"
+#include "placefinder.h"
 #include "updatesweep.h"
 #include "wiregrammar.h"
 
@@ -25,22 +27,6 @@ constexpr qint64 lossWindowMs = 10000;
 // Where the identity cannot find the instrument's place, a press connects afresh at most this
 // often: each costs the identity exchange, up to 2 s, on top of the read-back's own waits.
 constexpr int freshConnectionsPerPress = 3;
-constexpr qint64 pauseMs = LineFramer::pauseMs;
-
-// A log line as the debug stream writes these values: words plain, text quoted and escaped.
-template<typename... Parts>
-QString debugText(const Parts &...parts)
-{
-    QString text;
-    {
-        QDebug stream(&text);
-        (stream << ... << parts);
-    }
-    if (text.endsWith(QLatin1Char(' ')))
-        text.chop(1);
-    return text;
-}
-
 } // namespace
 
 enum class LinkCore::Step {
@@ -52,16 +38,13 @@ enum class LinkCore::Step {
     Exchange,
     Draining,
     Drained,
-    Resynchronised,
-    Afresh,
+    IdentityAsked, // finding the instrument's place: an identity query answered, or not
+    Afresh,        // finding it on a fresh connection
     Write,
     Writing,
     Sent,
     Collecting,
     Collected,
-    // Resync: identity queries until nothing owed can still come.
-    Resync,
-    ResyncAsked,
     // ReadBack: one query, its value shown.
     ReadBack,
     ReadBackDone,
@@ -78,18 +61,9 @@ struct LinkCore::Frame
     QString line;
     bool wantsReply = false;
     Exchange result;
-    qint64 giveUp = 0, replyDeadline = 0, lateDeadline = 0;
-    qint64 dropped = 0;
-    bool heard = false;
-    bool untilSettled = false;
-    bool noMarker = false, heardResync = false, silentBefore = false;
-    Resync resync = Resync::Settled;
+    std::optional<ReplyReader> reader;
+    std::optional<PlaceFinder> finder;
     bool wasReconnecting = false;
-    bool askedResync = false;
-    std::optional<QByteArray> reply;
-    qint64 replyOffset = 0, tentativeOffset = 0;
-    // Resync
-    qsizetype owed = 0;
     // Connect
     bool afresh = false;
     bool restoreReconnecting = false;
@@ -106,6 +80,9 @@ QList<LinkAction> LinkCore::handle(const LinkEvent &event)
 {
     actions.clear();
     now = event.at;
+    if (event.kind != LinkEvent::Connected && event.kind != LinkEvent::ConnectPressed
+        && event.kind != LinkEvent::ReconnectDue)
+        connected = connected && event.up;
     Frame *top = stack.empty() ? nullptr : stack.back().get();
     const auto start = [this](Step step) { push(step); };
     switch (event.kind) {
@@ -133,7 +110,7 @@ QList<LinkAction> LinkCore::handle(const LinkEvent &event)
         if (top && top->step == Step::Connecting) {
             connected = true;
             log(QStringLiteral("Connected"));
-            actions.append(LinkAction{LinkAction::ShowConnected, {}, {}, 0, true});
+            showConnected(true);
             top->step = Step::ConnectIdentified;
             push(Step::Exchange);
             stack.back()->line = QLatin1String(identityQuery);
@@ -145,7 +122,7 @@ QList<LinkAction> LinkCore::handle(const LinkEvent &event)
             log(QStringLiteral("error"));
             log(debugText(event.text));
             if (reconnecting)
-                actions.append(LinkAction{LinkAction::ShowConnected, {}, {}, 0, false});
+                showConnected(false);
             reconnecting = top->restoreReconnecting;
             pop();
         }
@@ -161,6 +138,11 @@ QList<LinkAction> LinkCore::handle(const LinkEvent &event)
         lost();
         return std::exchange(actions, {}); // the wait that noticed it goes on when it returns
     case LinkEvent::ReconnectDue:
+        if (reconnectPending && !idle()) {
+            // Not in the middle of a press: its waits would go on on the new connection.
+            actions.append(LinkAction{LinkAction::ReconnectLater});
+            break;
+        }
         if (!std::exchange(reconnectPending, false))
             break;
         start(Step::Connect);
@@ -196,11 +178,20 @@ void LinkCore::log(const QString &text)
     actions.append(action);
 }
 
-void LinkCore::wakeAt(qint64 at)
+void LinkCore::showConnected(bool connectedWindow)
+{
+    LinkAction action;
+    action.kind = LinkAction::ShowConnected;
+    action.connected = connectedWindow;
+    actions.append(action);
+}
+
+void LinkCore::wakeAt(qint64 at, qint64 minimumWaitMs)
 {
     LinkAction action;
     action.kind = LinkAction::WakeAt;
     action.at = at;
+    action.minimumWaitMs = minimumWaitMs;
     actions.append(action);
 }
 
@@ -219,9 +210,6 @@ bool LinkCore::advance(Frame &frame)
     case Step::Connecting:
     case Step::ConnectIdentified:
         return connectStep(frame);
-    case Step::Resync:
-    case Step::ResyncAsked:
-        return resyncStep(frame);
     case Step::ReadBack:
     case Step::ReadBackDone:
         return readBackStep(frame);
@@ -275,98 +263,30 @@ bool LinkCore::exchangeStep(Frame &frame)
             return true;
         }
         // A zero wait first pulls in what the system already holds.
-        frame.heard = false;
-        frame.dropped = 0;
-        // Bytes that keep coming without a line end (a device that talks on its own) hold the
-        // query back no longer than a reply wait.
-        frame.giveUp = qMin(now + waitMs, sweepDeadline);
+        frame.reader.emplace(framer, ledger);
         frame.step = Step::Draining;
         wakeAt(now);
         return false;
     case Step::Draining:
-        return drainStep(frame);
+        return look(frame, frame.reader->drain(now, sweepDeadline, connected), Step::Drained);
     case Step::Drained:
-        frame.result.heard = frame.heard;
-        if (isIdentityQuery(frame.bytes) || !ledger.readBackOwed() || !connected) {
+        frame.result.heard = frame.reader->heard;
+        if (!PlaceFinder::needed(ledger, isIdentityQuery(frame.bytes), connected)) {
             frame.step = Step::Write;
             return true;
         }
-        // What the identity queries bring in is no answer to this read-back: it counts only where
-        // the read-back is not sent. Without the identity to find its place by, an identity query
-        // settles nothing: an instrument that has answered in time, or been heard answering
-        // late, can only start afresh. One that never has may just be late: the identity query
-        // shows which. An identity query that went unanswered once settles nothing the second
-        // time either: a new connection does. Where the instrument answers the new connection's
-        // identity query, the read-back goes out; where it does not, that query has had this
-        // read-back's waits, and the read-back is left for the next press.
-        frame.noMarker = !ledger.knowsIdentity();
-        frame.heardResync = frame.noMarker && ledger.keepsTime();
-        frame.silentBefore = frame.noMarker && !frame.heardResync && ledger.silentResyncs > 0;
-        frame.step = Step::Resynchronised;
-        if (frame.heardResync || frame.silentBefore) {
-            frame.resync = Resync::Unsure;
-            return true;
-        }
-        frame.askedResync = true;
-        push(Step::Resync);
-        stack.back()->heard = frame.heardResync;
-        return true;
-    case Step::Resynchronised: {
-        if (std::exchange(frame.askedResync, false)) {
-            frame.resync = childResync;
-            frame.heardResync = childHeard;
-        }
-        if (frame.resync == Resync::Silent && frame.noMarker)
-            ++ledger.silentResyncs;
-        // Silent to the identity query, though heard answering late, and its identity has never
-        // answered one since connecting: what was taken for its identity was something else (a
-        // bridge's banner line).
-        if (frame.resync == Resync::Silent && !frame.noMarker && !ledger.identityConfirmed
-            && ledger.heardLate())
-            frame.resync = Resync::Unsure;
-        // A fresh connection costs up to 3 s: the connection and the identity's waits.
-        const bool timeLeft = now + 3 * waitMs <= sweepDeadline;
-        if (frame.resync == Resync::Unsure && connected && !reconnectPending
-            && freshConnectionsLeft > 0 && timeLeft) {
-            --freshConnectionsLeft;
-            // A new stream carries nothing owed: where the instrument's place cannot be found on
-            // this one, the program closes it itself (the instrument did not lose it) and opens
-            // another.
-            log(QStringLiteral("Connecting afresh: a reply to an earlier query may still come, "
-                               "and no identity shows where the instrument has got to"));
-            frame.wasReconnecting = std::exchange(reconnecting, true);
-            frame.step = Step::Afresh;
-            push(Step::Connect);
-            stack.back()->afresh = true;
-            stack.back()->restoreReconnecting = frame.wasReconnecting;
-            return true;
-        }
-        if (frame.resync != Resync::Settled) {
-            if (connected) {
-                log(debugText("not sent, a reply to an earlier query may still come:",
-                              frame.line + QLatin1String("\r\n")));
-                frame.result.outcome = Exchange::HeldBack;
-                frame.result.heard = frame.result.heard || frame.heardResync;
-            }
-            break;
-        }
-        frame.step = Step::Write;
-        return true;
-    }
+        frame.finder.emplace(ledger);
+        return follow(frame, frame.finder->start(ledger, situation()));
+    case Step::IdentityAsked:
+        return follow(frame,
+                      frame.finder->identityAnswered(ledger, childExchange.heard,
+                                                     connected && now < sweepDeadline,
+                                                     situation()));
     case Step::Afresh:
+        reconnecting = frame.wasReconnecting;
         if (!connected)
             break;
-        frame.resync =
-            frame.silentBefore && !ledger.knowsIdentity() ? Resync::Silent : Resync::Settled;
-        if (frame.resync != Resync::Settled) {
-            log(debugText("not sent, a reply to an earlier query may still come:",
-                          frame.line + QLatin1String("\r\n")));
-            frame.result.outcome = Exchange::HeldBack;
-            frame.result.heard = frame.result.heard || frame.heardResync;
-            break;
-        }
-        frame.step = Step::Write;
-        return true;
+        return follow(frame, frame.finder->connectedAfresh(ledger));
     case Step::Write: {
         if (!connected)
             break;
@@ -384,27 +304,19 @@ bool LinkCore::exchangeStep(Frame &frame)
         ledger.sent(frame.bytes, frame.wantsReply);
         if (!frame.wantsReply)
             break;
-        // A reply that comes after the reply wait, within the late-reply wait that follows, is
-        // still this query's: taken now, it reaches its own control instead of waiting for the
-        // next query. What comes later is owed: it is not taken for another query's reply.
-        frame.untilSettled = isIdentityQuery(frame.bytes) && ledger.readBackOwed();
-        frame.replyDeadline = qMin(now + waitMs, sweepDeadline);
-        frame.lateDeadline = qMin(frame.replyDeadline + waitMs, sweepDeadline);
-        frame.heard = false;
-        frame.dropped = 0;
+        frame.reader->sent(now, sweepDeadline,
+                           isIdentityQuery(frame.bytes) && ledger.readBackOwed());
         frame.step = Step::Collecting;
         return true;
     case Step::Collecting:
-        return collectStep(frame);
+        return look(frame, frame.reader->collect(now, connected), Step::Collected);
     case Step::Collected:
-        frame.result.heard = frame.result.heard || frame.heard;
-        if (frame.dropped > 0)
-            log(debugText("overflow:", frame.dropped));
-        frame.result.replyOffset = frame.replyOffset;
+        frame.result.heard = frame.result.heard || frame.reader->heard;
+        frame.result.replyOffset = frame.reader->replyOffset;
         frame.result.outcome = !connected ? Exchange::NotSent
-            : frame.reply                 ? Exchange::Replied
+            : frame.reader->reply         ? Exchange::Replied
                                           : Exchange::Unanswered;
-        frame.result.reply = frame.reply.value_or(QByteArray());
+        frame.result.reply = frame.reader->reply.value_or(QByteArray());
         log(debugText("answer:", QString::fromUtf8(frame.result.reply)));
         break;
     default:
@@ -415,123 +327,66 @@ bool LinkCore::exchangeStep(Frame &frame)
     return true;
 }
 
-// Takes in what the instrument sent before a query goes out, which cannot be that query's reply.
-// Text without a line end is taken as a line once the instrument has paused (a prompt). From an
-// instrument that ends its lines, while a read-back is owed, it is the start of a late line, whose
-// rest is still to come; after a line that named nothing was taken for the last reply, it is
-// given until the query would be sent to end, as it may be the start of that query's own reply.
-bool LinkCore::drainStep(Frame &frame)
+// Logs what the reader did not take; goes on to `next` once it is done, or waits.
+bool LinkCore::look(Frame &frame, const ReplyReader::Look &look, Step next)
 {
-    const bool lineEnded = framer.takeIn(now, frame.heard, frame.dropped);
-    const bool keep = ledger.endsLines && ledger.readBackOwed();
-    const bool awaitEnd = ledger.endsLines && ledger.lastReplyUnsure();
-    const bool ends = awaitEnd ? now >= frame.giveUp : framer.paused(now);
-    if (lineEnded || (framer.hasUnfinished() && !keep && ends)) {
-        const QByteArray line = framer.takeLine();
-        logNotTaken(ledger.arrived(line), line);
-        return true;
+    for (const QString &line : std::exchange(frame.reader->log, {}))
+        log(line);
+    if (!look.done) {
+        wakeAt(look.wakeAt, look.minimumWaitMs);
+        return false;
     }
-    if (!framer.hasUnfinished() || keep || now >= frame.giveUp || !connected) {
-        if (frame.dropped > 0)
-            log(debugText("overflow:", frame.dropped));
-        frame.step = Step::Drained;
-        return true;
-    }
-    wakeAt(qMin(now + pauseMs, frame.giveUp));
-    return false;
-}
-
-// Collects lines until the late-reply wait that follows the reply wait ends, and keeps the first
-// that is the reply to the query just sent; the others are logged. A line that names no source
-// or channel is taken once the reply wait has ended and nothing else has come. Until the reply
-// wait ends only a line end ends a line; from then on, from an instrument that has ended none,
-// text without one is taken as a line once the instrument has paused: some send no line end at
-// all, and a reply still coming in byte by byte is not cut short. While finding the instrument's
-// place, it stops as soon as no read-back is owed any more.
-bool LinkCore::collectStep(Frame &frame)
-{
-    const bool lineEnded = framer.takeIn(now, frame.heard, frame.dropped);
-    // From an instrument that has sent a line without a line end, and none with one, the pause
-    // ends text at once.
-    const bool unfinished = framer.hasUnfinished() && !ledger.endsLines
-        && (now >= frame.replyDeadline || ledger.endsNone);
-    if (lineEnded || (unfinished && framer.paused(now))) {
-        const QByteArray line = framer.takeLine();
-        const std::optional<QByteArray> tentative = ledger.tentativeReply();
-        const ReplyLedger::Verdict verdict = ledger.arrived(line);
-        if (verdict == ReplyLedger::Verdict::Reply) {
-            if (tentative)
-                logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
-            frame.reply = line;
-            frame.replyOffset = framer.lineStart();
-            frame.step = Step::Collected;
-            return true;
-        }
-        if (verdict == ReplyLedger::Verdict::Tentative && !tentative)
-            frame.tentativeOffset = framer.lineStart();
-        // A line that may yet be the reply is logged once it is not.
-        if (verdict != ReplyLedger::Verdict::Tentative || tentative)
-            logNotTaken(verdict, line);
-        if (!frame.untilSettled || ledger.readBackOwed())
-            return true;
-    } else {
-        const bool tentativeDue =
-            ledger.tentativeTaken() && now >= frame.replyDeadline && framer.paused(now);
-        if (!tentativeDue && now < frame.lateDeadline && connected) {
-            qint64 wakeUp = now >= frame.replyDeadline ? frame.lateDeadline : frame.replyDeadline;
-            if (unfinished || ledger.tentativeTaken())
-                wakeUp = qMin(wakeUp, now + pauseMs);
-            wakeAt(qMax(now + 1, wakeUp));
-            return false;
-        }
-    }
-    const std::optional<QByteArray> tentative = ledger.tentativeReply();
-    frame.reply = ledger.waitsEnded();
-    frame.replyOffset = frame.tentativeOffset;
-    if (tentative && frame.reply != tentative)
-        logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
-    frame.step = Step::Collected;
+    frame.step = next;
     return true;
 }
 
-// Asks for the identity until no reply owed to an earlier read-back can still come: the
-// instrument answers in order, so the reply to an identity query settles everything asked before
-// it. A try that settles only an older identity query has got closer and is followed by another;
-// one that settles nothing ends it.
-bool LinkCore::resyncStep(Frame &frame)
+PlaceFinder::Situation LinkCore::situation() const
 {
-    if (frame.step == Step::Resync) {
-        ledger.strangerHeard = false;
-        frame.owed = ledger.owedCount();
-    } else {
-        frame.heard = childExchange.heard || frame.heard;
-        if (!ledger.readBackOwed()) {
-            frame.resync = Resync::Settled;
-        } else {
-            const qsizetype stillOwed = ledger.owedCount();
-            if (stillOwed > frame.owed || !connected || now >= sweepDeadline) {
-                // A line that names nothing and is not the identity given on connecting may be
-                // the identity all the same (a changed one, or none was given): waiting longer
-                // cannot tell.
-                frame.resync = !frame.heard ? Resync::Silent
-                    : ledger.strangerHeard  ? Resync::Unsure
-                                            : Resync::Late;
-            } else {
-                frame.owed = stillOwed;
-                frame.step = Step::Resync; // and ask again
-            }
+    PlaceFinder::Situation situation;
+    situation.connected = connected;
+    situation.reconnectPending = reconnectPending;
+    situation.freshConnectionsLeft = freshConnectionsLeft;
+    situation.timeForAfresh = now + 3 * waitMs <= sweepDeadline;
+    return situation;
+}
+
+// Goes on as finding the instrument's place says: another identity query, a fresh connection,
+// the read-back itself, or none.
+bool LinkCore::follow(Frame &frame, PlaceFinder::Next next)
+{
+    switch (next) {
+    case PlaceFinder::Next::AskIdentity:
+        frame.step = Step::IdentityAsked;
+        push(Step::Exchange);
+        stack.back()->line = QLatin1String(identityQuery);
+        stack.back()->wantsReply = true;
+        return true;
+    case PlaceFinder::Next::ConnectAfresh:
+        --freshConnectionsLeft;
+        // A new stream carries nothing owed: where the instrument's place cannot be found on this
+        // one, the program closes it itself (the instrument did not lose it) and opens another.
+        log(QStringLiteral("Connecting afresh: a reply to an earlier query may still come, and no "
+                           "identity shows where the instrument has got to"));
+        frame.wasReconnecting = std::exchange(reconnecting, true);
+        frame.step = Step::Afresh;
+        push(Step::Connect);
+        stack.back()->afresh = true;
+        stack.back()->restoreReconnecting = frame.wasReconnecting;
+        return true;
+    case PlaceFinder::Next::HoldBack:
+        if (connected) {
+            log(debugText("not sent, a reply to an earlier query may still come:",
+                          frame.line + QLatin1String("\r\n")));
+            frame.result.outcome = Exchange::HeldBack;
+            frame.result.heard = frame.result.heard || frame.finder->heard();
         }
-        if (frame.step == Step::ResyncAsked) {
-            childResync = frame.resync;
-            childHeard = frame.heard;
-            pop();
-            return true;
-        }
+        childExchange = frame.result;
+        pop();
+        return true;
+    case PlaceFinder::Next::Send:
+        frame.step = Step::Write;
+        return true;
     }
-    frame.step = Step::ResyncAsked;
-    push(Step::Exchange);
-    stack.back()->line = QLatin1String(identityQuery);
-    stack.back()->wantsReply = true;
     return true;
 }
 
@@ -644,7 +499,7 @@ void LinkCore::lost()
     if (reconnecting) {
         // The new attempt has lost its connection too: give the controls back to the user
         // rather than trying again and again.
-        actions.append(LinkAction{LinkAction::ShowConnected, {}, {}, 0, false});
+        showConnected(false);
         return;
     }
     recentLosses.removeIf([this](qint64 forgotten) { return forgotten <= now; });
@@ -653,22 +508,9 @@ void LinkCore::lost()
         log(QStringLiteral("Reconnecting stopped: the connection was lost %1 times within %2 s")
                 .arg(recentLosses.size())
                 .arg(lossWindowMs / 1000));
-        actions.append(LinkAction{LinkAction::ShowConnected, {}, {}, 0, false});
+        showConnected(false);
         return;
     }
     reconnectPending = true;
     actions.append(LinkAction{LinkAction::ReconnectLater});
-}
-
-// One log line for each line that is not the reply; blank lines are not worth one.
-void LinkCore::logNotTaken(ReplyLedger::Verdict verdict, const QByteArray &line)
-{
-    using Verdict = ReplyLedger::Verdict;
-    if (verdict == Verdict::Blank || verdict == Verdict::Reply)
-        return;
-    if (verdict == Verdict::Late || verdict == Verdict::LateOrIdentity
-        || verdict == Verdict::Marker)
-        log(debugText("late, discarded:", QString::fromUtf8(line)));
-    else
-        log(debugText("discarded:", QString::fromUtf8(line)));
 }

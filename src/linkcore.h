@@ -5,6 +5,8 @@
 #define LINKCORE_H
 
 #include "lineframer.h"
+#include "placefinder.h"
+#include "replyreader.h"
 #include "replyledger.h"
 
 #include <QByteArray>
@@ -42,6 +44,9 @@ struct LinkEvent
     };
     Kind kind = Lost;
     qint64 at = 0;
+    // The connection as the driver finds it when it reports: a socket may leave the connected
+    // state before it signals the loss.
+    bool up = true;
     QByteArray bytes;
     QString text;
     QList<QString> lines;
@@ -64,6 +69,7 @@ struct LinkAction
     QString text;
     QByteArray bytes;
     qint64 at = 0;
+    qint64 minimumWaitMs = 0; // WakeAt: however late the driver comes to it
     bool connected = false;
     bool afresh = false;
     Control control;
@@ -104,7 +110,6 @@ private:
         qint64 replyOffset = 0;
         bool heard = false;
     };
-    enum class Resync { Settled, Silent, Late, Unsure };
     struct Frame;
 
     void run();
@@ -112,14 +117,14 @@ private:
     void push(Step step);
     void pop();
     void log(const QString &text);
-    void wakeAt(qint64 at);
-    void logNotTaken(ReplyLedger::Verdict verdict, const QByteArray &line);
+    void wakeAt(qint64 at, qint64 minimumWaitMs = 0);
+    void showConnected(bool connectedWindow);
 
     bool connectStep(Frame &frame);
     bool exchangeStep(Frame &frame);
-    bool drainStep(Frame &frame);
-    bool collectStep(Frame &frame);
-    bool resyncStep(Frame &frame);
+    bool look(Frame &frame, const ReplyReader::Look &look, Step next);
+    bool follow(Frame &frame, PlaceFinder::Next next);
+    PlaceFinder::Situation situation() const;
     bool readBackStep(Frame &frame);
     bool sweepStep(Frame &frame);
     void lost();
@@ -143,8 +148,6 @@ private:
     qint64 sweepDeadline = never;
     // What the step just finished leaves to the one that started it.
     Exchange childExchange;
-    Resync childResync = Resync::Settled;
-    bool childHeard = false;
 };
 
 #endif // LINKCORE_H

@@ -85,6 +85,7 @@ LinkEvent LinkDriver::event(LinkEvent::Kind kind) const
     LinkEvent event;
     event.kind = kind;
     event.at = clock.elapsed();
+    event.up = socket && socket->state() == QAbstractSocket::ConnectedState;
     return event;
 }
 
@@ -174,9 +175,11 @@ std::optional<LinkEvent> LinkDriver::perform(const LinkAction &action)
     }
     case LinkAction::WakeAt: {
         const QPointer<QTcpSocket> link = socket;
-        // With no event loop running, a zero wait pulls in what the system already holds.
-        if (link && link->bytesAvailable() == 0)
-            link->waitForReadyRead(int(qMax<qint64>(0, action.at - clock.elapsed())));
+        // With no event loop running, a zero wait pulls in what the system already holds. Bytes
+        // the link had no room for are still in the socket: no need to wait for more.
+        const qint64 ms = qMax(action.minimumWaitMs, action.at - clock.elapsed());
+        if (link && (ms == 0 || link->bytesAvailable() == 0))
+            link->waitForReadyRead(int(ms));
         LinkEvent arrived = event(LinkEvent::BytesArrived);
         if (link)
             arrived.bytes = link->read(core.inboxRoom());

@@ -9,6 +9,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QMap>
+#include <QSet>
 
 #include <algorithm>
 #include <limits>
@@ -21,15 +22,20 @@ struct Habits
 {
     bool deviceServer = false; // what is owed comes out on the next connection
     bool identity = true;      // answers "*IDN?"
-    bool banner = false;       // a bridge's banner line on every connection
-    int echo = 0;              // 0 none, 1 each line written back, 2 behind a prompt "> "
-    int setAnswer = 0;         // 0 none, 1 "OK", 2 channel and value sent, 3 the value kept
+    QByteArray identityText = Instrument::identity;
+    QByteArray banner;   // a bridge's banner line, 50 ms into every connection
+    bool telnet = false; // a bridge's telnet negotiation before a connection's first answer
+    int echo = 0;        // 0 none, 1 each line written back, 2 behind a prompt "> "
+    int setAnswer = 0;   // 0 none, 1 "OK", 2 channel and value sent, 3 the value kept
     QByteArray lineEnd = "\r\n";
-    bool repeat = false;       // every answer said twice
-    QByteArray mutedKind;      // a query never answered, "AMPL?"
-    QByteArray errorKind;      // a query answered "ERR,3"
-    bool promptAfter = false;  // "> " without a line end, 20 ms after each answer
-    qint64 everyReplyLate = 0; // ms: every reply to a read-back, unless its lateness says other
+    bool repeat = false;            // every answer said twice
+    QList<QByteArray> mute;         // lines beginning so are never answered: "AMPL?", "*IDN?"
+    QByteArray errorKind;           // a query answered "ERR,3"
+    bool promptAfter = false;       // "> " without a line end, 20 ms after each answer
+    qint64 everyReplyLate = 0;      // ms: every reply to a read-back
+    qint64 queryLate = 0;           // ms: every answer to a query, the identity's too
+    QMap<QByteArray, qint64> holds; // a line's answer held back, the first time it comes
+    int silentFor = 0;              // none of the first lines answered, on any connection
 };
 
 class InstrumentModel
@@ -75,8 +81,9 @@ public:
             pending.end());
         streams.append(QList<Placed>());
         streamBytes.append(0);
-        if (habits.banner)
-            emitOutput({"ser2net port tcp,4000" + habits.lineEnd, 0, -1, Extra, {}, {}}, now + 40);
+        greeted = false;
+        if (!habits.banner.isEmpty())
+            emitOutput({habits.banner + habits.lineEnd, 0, -1, Extra, {}, {}}, now + 50);
     }
 
     void receive(const QByteArray &bytes, qint64 now)
@@ -87,9 +94,19 @@ public:
             emitOutput({(habits.echo == 2 ? "> " : "") + bytes, 0, index, Echo, {}, {}}, now);
         const QByteArray command = Instrument::commandOf(line);
         const QByteArray target = line.mid(line.indexOf(' ') + 1).split(',').value(0).trimmed();
+        // Silent and muted lines are taken all the same; only their answers are lost.
+        const bool silent = index < habits.silentFor
+            || std::any_of(habits.mute.cbegin(), habits.mute.cend(),
+                           [&](const QByteArray &prefix) { return line.startsWith(prefix); });
+        qint64 held = 0;
+        if (habits.holds.contains(line) && !heldBefore.contains(line)) {
+            heldBefore.insert(line);
+            held = habits.holds.value(line);
+        }
+        const qint64 late = held + (command.endsWith('?') ? habits.queryLate : 0);
         if (line == "*IDN?") {
-            if (habits.identity)
-                answer({Instrument::identity.trimmed(), 0, index, Answer, {}, {}}, now);
+            if (habits.identity && !silent)
+                answer({habits.identityText, 0, index, Answer, {}, {}}, now, late);
             return;
         }
         if (!command.endsWith('?')) {
@@ -99,20 +116,25 @@ public:
             instrument.reply(habits.setAnswer == 3 ? QByteArray() : line);
             // Refused: the instrument keeps the value it had, and says so.
             const QByteArray kept = habits.setAnswer == 3 ? old : sent;
+            if (silent)
+                return;
             if (habits.setAnswer == 1)
-                answer({"OK", 0, index, Answer, {}, {}}, now);
+                answer({"OK", 0, index, Answer, {}, {}}, now, late);
             else if (habits.setAnswer >= 2)
-                answer({target + ',' + kept, 0, index, Answer, {}, {}}, now);
+                answer({target + ',' + kept, 0, index, Answer, {}, {}}, now, late);
             return;
         }
-        if (command == habits.mutedKind)
+        if (silent)
             return;
-        if (command == habits.errorKind) {
-            answer({"ERR,3", 0, index, Answer, {}, {}}, now);
+        if (!habits.errorKind.isEmpty() && line.startsWith(habits.errorKind)) {
+            answer({"ERR,3", 0, index, Answer, {}, {}}, now, late);
             return;
         }
-        answer({instrument.reply(line).trimmed(), 0, index, Reply, target, command}, now);
+        answer({instrument.reply(line).trimmed(), 0, index, Reply, target, command}, now,
+               late + habits.everyReplyLate);
     }
+
+    int linesReceived() const { return lines; }
 
     // The next time an output is due, or never.
     int made() const { return outputsMade; }
@@ -150,24 +172,33 @@ public:
     }
 
 private:
-    void answer(Output output, qint64 now)
+    void answer(Output output, qint64 now, qint64 late = 0)
     {
         output.bytes += habits.lineEnd;
+        // A bridge in telnet mode negotiates first; its bytes come before the first answer.
+        if (habits.telnet && !std::exchange(greeted, true))
+            output.bytes.prepend("\xff\xfb\x03\xff\xfb\x01");
         const Output again = output;
-        emitOutput(output, now);
+        emitOutput(output, now, late);
         if (habits.repeat)
-            emitOutput(again, now + 40);
+            emitOutput(again, now + 40, late);
         if (habits.promptAfter)
-            emitOutput({"> ", 0, output.line, Extra, {}, {}}, now + 20);
+            emitOutput({"> ", 0, output.line, Extra, {}, {}}, now + 20, late);
     }
 
     // One line at a time, in order: an output late by some time holds back every output after it.
-    void emitOutput(Output output, qint64 at)
+    void emitOutput(Output output, qint64 at, qint64 late = 0)
     {
-        const qint64 usual = output.kind == Reply ? habits.everyReplyLate : 0;
-        const qint64 late = prompt ? 0 : lateness.value(outputsMade++, usual);
-        if (late == never)
-            return;
+        // The case's lateness of this output replaces the habits' own; a prompt instrument has
+        // neither.
+        const int made = outputsMade++;
+        if (lateness.contains(made)) {
+            late = lateness.value(made);
+            if (late == never && !prompt)
+                return;
+        }
+        if (prompt)
+            late = 0;
         output.due = qMax(at + late, pending.isEmpty() ? at : pending.last().due);
         pending.append(output);
     }
@@ -177,6 +208,8 @@ private:
     QList<QList<Placed>> streams;
     QList<qint64> streamBytes;
     int lines = 0;
+    bool greeted = false;
+    QSet<QByteArray> heldBefore;
     int outputsMade = 0;
 };
 

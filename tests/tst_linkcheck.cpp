@@ -51,7 +51,7 @@ QString describe(const Habits &h)
         parts << "device server";
     if (!h.identity)
         parts << "no identity";
-    if (h.banner)
+    if (!h.banner.isEmpty())
         parts << "banner";
     if (h.echo)
         parts << (h.echo == 2 ? "echo behind a prompt" : "echo");
@@ -64,8 +64,8 @@ QString describe(const Habits &h)
                 + "ends lines";
     if (h.repeat)
         parts << "said twice";
-    if (!h.mutedKind.isEmpty())
-        parts << QString::fromLatin1(h.mutedKind) + " never answered";
+    for (const QByteArray &muted : h.mute)
+        parts << QString::fromLatin1(muted) + " never answered";
     if (!h.errorKind.isEmpty())
         parts << QString::fromLatin1(h.errorKind) + " answered ERR,3";
     if (h.promptAfter)
@@ -83,12 +83,13 @@ Habits habitsOf(const QList<int> &row)
     Habits h;
     h.deviceServer = row[0];
     h.identity = !row[1];
-    h.banner = row[2];
+    h.banner = row[2] ? "ser2net port tcp,4000" : "";
     h.echo = row[3];
     h.setAnswer = row[4];
     h.lineEnd = lineEnds[row[5]];
     h.repeat = row[6];
-    h.mutedKind = row[7] ? "AMPL?" : "";
+    if (row[7])
+        h.mute = {"AMPL?"};
     h.errorKind = row[8] ? "WIDTH?" : "";
     h.promptAfter = row[9];
     return h;
@@ -172,9 +173,9 @@ void tst_LinkCheck::everyInterleaving_data()
         << QList<Habits>{prompted}
         << QStringLiteral("fault 3: an echo behind a prompt is taken for a reply");
     Habits stuck;
-    stuck.banner = true;
+    stuck.banner = "ser2net port tcp,4000";
     stuck.identity = false;
-    stuck.mutedKind = "AMPL?";
+    stuck.mute = {"AMPL?"};
     QTest::newRow("banner, no identity, amplitude never answered")
         << QList<Habits>{stuck} << QStringLiteral("fault 4: the window stops reading for good");
     Habits errors;
@@ -205,7 +206,7 @@ void tst_LinkCheck::everyInterleaving()
     // Time: one full sweep per configuration, against the instrument answering at once.
     Failures failures;
     for (const Habits &habits : configurations) {
-        if (!habits.mutedKind.isEmpty() || habits.lineEnd.isEmpty())
+        if (!habits.mute.isEmpty() || habits.lineEnd.isEmpty())
             continue;
         InstrumentModel model(habits);
         Failures ignored;

@@ -60,6 +60,13 @@ struct Failures
     }
 };
 
+// The query that reads a control: "WIDTH? T3".
+inline QByteArray queryOf(const Control &control)
+{
+    static const char *const words[] = {"FREQ? F", "TRIG? T", "WIDTH? T", "AMPL? T", "DELAY? T"};
+    return words[int(control.quantity)] + QByteArray::number(control.channel);
+}
+
 // The driver, on virtual time: does what the core asks at once, and jumps the clock to the
 // next time anything can happen.
 class VirtualLink
@@ -75,6 +82,8 @@ public:
     qint64 now = 0;
     qint64 pressLimit = pressLimitMs;
     QMap<QByteArray, QByteArray> shown; // query and target -> value text shown
+    bool keepLog = false;
+    QStringList log; // query and target -> value text shown
 
     qint64 press(LinkEvent event)
     {
@@ -119,6 +128,10 @@ private:
                 case LinkAction::Show:
                     judge(action);
                     break;
+                case LinkAction::Log:
+                    if (keepLog)
+                        log.append(action.text);
+                    break;
                 case LinkAction::ReconnectLater:
                     queued.append(LinkEvent{LinkEvent::ReconnectDue});
                     break;
@@ -132,15 +145,8 @@ private:
     // Right value: only the reply to a query for this control, sent after its last set line.
     void judge(const LinkAction &action)
     {
-        const Scoped *control = nullptr;
-        for (const Scoped &scoped : scope)
-            if (scoped.quantity == action.control.quantity
-                && scoped.channel == action.control.channel)
-                control = &scoped;
-        if (!control)
-            return;
+        const QByteArray key = queryOf(action.control);
         const InstrumentModel::Output *output = model.outputAt(action.connection, action.offset);
-        const QByteArray key = control->query;
         const bool right = output && output->kind == InstrumentModel::Reply
             && output->query + ' ' + output->target == key
             && output->line > model.lastSet.value(key, -1);
@@ -152,7 +158,8 @@ private:
                                    output ? QString::fromLatin1(output->bytes.trimmed())
                                            + " of line " + QString::number(output->line)
                                           : QStringLiteral("nothing the instrument sent")));
-        shown[key] = action.bytes.trimmed().mid(action.bytes.trimmed().indexOf(',') + 1);
+        const QByteArray reply = action.bytes.trimmed();
+        shown[key] = reply.mid(reply.indexOf(',') + 1);
     }
 
     LinkCore core;
@@ -250,7 +257,7 @@ inline void runCase(const Habits &habits, const QList<Click> &clicks,
         if (catchUp == 0)
             break;
         const QByteArray kind = QByteArray(scoped.query).split(' ').first();
-        if (kind == habits.mutedKind || kind == habits.errorKind)
+        if (habits.mute.contains(kind) || kind == habits.errorKind)
             continue;
         const QByteArray held = model.valueOf(scoped.query);
         const QByteArray seen = link.shown.value(scoped.query);

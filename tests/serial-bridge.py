@@ -8,7 +8,12 @@
 # address, presses Connect and then Update data, and reads what each of the 38 value controls
 # shows, by the names a screen reader hears. Prints "values: N of 38 as the instrument holds
 # them" and exits 0 only if all 38 are, and the identity came through the bridge unchanged.
-# Usage: tests/serial-bridge.py SIMULATOR_ADDRESS BRIDGE_ADDRESS PROGRAM_PID PROGRAM_LOG
+# With "held" last, the instrument never answers *IDN? and holds its first answer to WIDTH? T3
+# back 5 s, behind a serial line that stays up while ser2net closes and reopens the port: the
+# window connects afresh to find where the instrument has got to, and the held width comes out
+# on the new connection, while the delay's reply is awaited. Today the delay shows the width:
+# an expected failure, until the window no longer trusts a fresh connection to carry nothing owed.
+# Usage: tests/serial-bridge.py SIMULATOR_ADDRESS BRIDGE_ADDRESS PROGRAM_PID PROGRAM_LOG [held]
 import socket
 import sys
 import time
@@ -39,12 +44,18 @@ def controls():
     return pairs
 
 
-def instrument_values(address):
-    """Sets values that are none of the program's defaults, then reads them all back."""
+def settings():
+    """Values that are none of the program's defaults."""
     sets = ["FREQ F1,1234", "FREQ F2,98765"]
     for n in range(9):
         sets += ["TRIG T%d,%s" % (n, ("IN1", "IN2")[n % 2]), "WIDTH T%d,%d" % (n, 1010 + 111 * n),
                  "AMPL T%d,%d" % (n, 2100 + 100 * n), "DELAY T%d,%s" % (n, 1500.5 + 1000 * n)]
+    return sets
+
+
+def instrument_values(address):
+    """Sets values that are none of the program's defaults, then reads them all back."""
+    sets = settings()
     with socket.create_connection((address, 4000), timeout=WAIT) as connection:
         identity, = exchange(connection, sets + ["*IDN?"])
         replies = exchange(connection, [query for _, query in controls()])
@@ -109,10 +120,8 @@ def same(shown_text, reply):
         return shown_text == reply
 
 
-def main():
-    simulator, bridge, pid, log = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
-    identity, expected = instrument_values(simulator)
-
+def connect_and_update(pid, bridge):
+    """Connects the program to the bridge and presses Update data; its controls by name."""
     if not until(lambda: application(pid)):
         sys.exit("serial bridge: the program did not appear on the AT-SPI desktop")
     objects = named(application(pid))
@@ -121,6 +130,41 @@ def main():
     if not until(lambda: objects["Update data"].getState().contains(pyatspi.STATE_ENABLED)):
         sys.exit("serial bridge: the program did not connect to %s" % bridge)
     press(objects["Update data"])
+    return objects
+
+
+def swept(log):
+    """Update data is over: T8's trigger, the last read-back, has had its answer logged."""
+    last = 'query: "TRIG? T8\\r\\n"'
+    text = open(log).read()
+    return last in text and "answer:" in text.split(last)[-1]
+
+
+def held(simulator, bridge, pid, log):
+    """The held width across a reconnection: where the delay of T3 ends up."""
+    with socket.create_connection((simulator, 4000), timeout=WAIT) as connection:
+        exchange(connection, settings())  # set lines only: the hold is for the window's query
+    objects = connect_and_update(pid, bridge)
+    until(lambda: swept(log))
+    lines = open(log).read().splitlines()
+    afresh = any(line.startswith("Connecting afresh") for line in lines)
+    delay, width = shown(objects["T3 delay (ps)"]), "%d" % (1010 + 111 * 3)
+    print("held width of T3 across a reconnection (%s): T3 delay (ps) shows %r" %
+          ("connected afresh" if afresh else "no fresh connection", delay))
+    if afresh and same(delay, width):
+        print("expected failure: the width held back, %s, shows in T3's delay" % width)
+        return 0
+    print("UNEXPECTED: the held width no longer shows in T3's delay; this check expects it "
+          "still, and must change with the program", file=sys.stderr)
+    return 1
+
+
+def main():
+    simulator, bridge, pid, log = sys.argv[1], sys.argv[2], int(sys.argv[3]), sys.argv[4]
+    if sys.argv[5:] == ["held"]:
+        return held(simulator, bridge, pid, log)
+    identity, expected = instrument_values(simulator)
+    objects = connect_and_update(pid, bridge)
 
     def right():
         return [name for name, value in expected.items() if same(shown(objects[name]), value)]

@@ -7,7 +7,6 @@
 #include "logcapture.h"
 #include "simulatorthread.h"
 #include "widget.h"
-#include "replyledger.h"
 #include "windowdriver.h"
 
 #include <QComboBox>
@@ -15,7 +14,6 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QLineEdit>
-#include <QMetaEnum>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSpinBox>
@@ -46,8 +44,6 @@ private slots:
     void answersToSetLinesAreDiscarded();
     void repliesReachTheirOwnControl_data();
     void repliesReachTheirOwnControl();
-    void linesTakenInOrder_data();
-    void linesTakenInOrder();
     void slowReplyReachesItsOwnControl();
     void splitReplyIsCollected();
     void addresses_data();
@@ -657,144 +653,6 @@ void tst_InstrumentLink::repliesReachTheirOwnControl()
     // Line ends that came apart, and blank lines, are dropped without a word.
     QCOMPARE(LogCapture::lines().filter(QRegularExpression(R"(^discarded: "(\\r|\\n)*"$)")),
              QStringList());
-}
-
-void tst_InstrumentLink::linesTakenInOrder_data()
-{
-    // What the window sends and what the instrument writes back, in order: "> " a set line,
-    // "? " a query, "< line = verdict" a whole line arriving, "~ = ..." the query's waits ending
-    // ("owed", or the line taken for its reply after all).
-    QTest::addColumn<QStringList>("steps");
-
-    const QString id = QStringLiteral("Tarvo,Model 318,SN1,1.0");
-    const QStringList connected = {"? *IDN?", "< " + id + " = Reply"};
-    QTest::newRow("in step: echo, blank line, set answer, reply") << connected
-            + QStringList{"> WIDTH T3,350",   "? WIDTH? T3",        "< WIDTH T3,350 = Echo",
-                          "< OK = SetAnswer", "< WIDTH? T3 = Echo", "<  = Blank",
-                          "< T3,350 = Reply"};
-    QTest::newRow("a reply about another channel is the query's own, a wrong one")
-        << connected + QStringList{"? WIDTH? T5", "< T4,300 = OtherTarget", "~ = "};
-    QTest::newRow("a reply that names nothing, if nothing else comes")
-        << connected + QStringList{"? WIDTH? T5", "< CH4,300 = Tentative", "~ = CH4,300"};
-    QTest::newRow("OK after each reply comes while the next query waits") << connected
-            + QStringList{"? AMPL? T5", "< T5,2.9 = Reply", "? WIDTH? T5", "< OK = Tentative",
-                          "< T5,705 = Reply"};
-    QTest::newRow("set line confirmed with its value, then a Get of another quantity") << connected
-            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful", "< T3,0 = Reply"};
-    QTest::newRow("set line confirmed with its value, then a Get of it")
-        << connected + QStringList{"> WIDTH T3,350", "? WIDTH? T3",         "< T3,350 = Reply",
-                                   "? DELAY? T3",    "< T3,350 = Doubtful", "< T3,0 = Reply"};
-    QTest::newRow("a doubtful line and nothing else: shown nowhere, owed")
-        << connected + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful",
-                                   "~ = owed",       "? *IDN?",     "< " + id + " = Reply"};
-    QTest::newRow("another channel's confirmation while a held reply is owed") << connected
-            + QStringList{
-                "> WIDTH T4,350", "? WIDTH? T3",     "< T4,350 = SetAnswer", "~ = owed",
-                "? *IDN?",        "< T3,703 = Late", "< " + id + " = Reply", "? DELAY? T3",
-                "< T3,0 = Reply"};
-    QTest::newRow("a reply sent twice")
-        << connected + QStringList{"? WIDTH? T3",         "< T3,200 = Reply", "? DELAY? T3",
-                                   "< T3,200 = Doubtful", "< T3,0 = Reply",   "? TRIG? T3",
-                                   "< T3,0 = Doubtful",   "< T3,OFF = Reply"};
-    // An instrument that repeats itself shows it with its identity.
-    const QStringList repeating = connected + QStringList{"< " + id + " = Repeat"};
-    QTest::newRow("a set line's confirmation said twice, then a Get of another quantity")
-        << repeating
-            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful",
-                          "< T3,350 = Doubtful", "< T3,0 = Reply"};
-    QTest::newRow("a reply said twice, its quantity set in between")
-        << repeating + QStringList{"? WIDTH? T3", "< T3,200 = Reply",    "> WIDTH T3,350",
-                                   "? WIDTH? T3", "< T3,200 = Doubtful", "< T3,350 = Reply"};
-    QTest::newRow("confirmed, then a Get of another quantity whose value is the same") << connected
-            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = Doubtful",
-                          "< T3,350 = Reply"};
-    QTest::newRow("the same reply after its quantity was set, from one that never repeats")
-        << connected + QStringList{"? WIDTH? T3", "< T3,200 = Reply",  "> WIDTH T3,350",
-                                   "? WIDTH? T3", "< ERR = SetAnswer", "< T3,200 = Reply"};
-    QTest::newRow("a reply sent twice, the same query asked twice") << connected
-            + QStringList{"? WIDTH? T3", "< T3,200 = Reply",  "? WIDTH? T3",   "< T3,200 = Reply",
-                          "? AMPL? T4",  "< T3,200 = Repeat", "< T4,5 = Reply"};
-    QTest::newRow("identity missed on connecting: a late line naming nothing is no marker")
-        << QStringList{"? *IDN?",
-                       "~ = owed",
-                       "? AMPL? T3",
-                       "~ = owed",
-                       "? *IDN?",
-                       "< ERR = LateOrIdentity",
-                       "< " + id + " = LateOrIdentity",
-                       "~ = owed"};
-    QTest::newRow("identity missed on connecting, come before anything else was asked")
-        << QStringList{"? *IDN?",  "~ = owed", "< " + id + " = Marker", "? WIDTH? T3",
-                       "~ = owed", "? *IDN?",  "< T3,200 = Late",       "< " + id + " = Reply"};
-    QTest::newRow("identity missed on connecting, then a line naming nothing") << QStringList{
-        "? *IDN?", "~ = owed", "? WIDTH? T3", "< " + id + " = Doubtful", "< T3,200 = Reply"};
-    QTest::newRow("telnet negotiation in front of the first identity")
-        << QStringList{"? *IDN?",
-                       QLatin1String("< \xff\xfb\x03\xff\xfb\x01") + id + " = Reply",
-                       "? WIDTH? T3",
-                       "~ = owed",
-                       "? *IDN?",
-                       "< T3,200 = Late",
-                       "< " + id + " = Reply"};
-    QTest::newRow("identity without a comma, set lines unanswered") << QStringList{
-        "? *IDN?",     "< DG318 = Reply", "> WIDTH T1,300", "> WIDTH T2,300",  "> WIDTH T3,300",
-        "? WIDTH? T4", "~ = owed",        "? *IDN?",        "< T4,200 = Late", "< DG318 = Reply"};
-    QTest::newRow("a line naming nothing taken, then its own reply held")
-        << connected + QStringList{"? WIDTH? T5", "< OK = Tentative",    "~ = OK",
-                                   "? DELAY? T5", "< T5,200 = Doubtful", "< T5,0 = Reply"};
-    QTest::newRow("set line confirmed in volts, then a Get of the delay") << connected
-            + QStringList{"> AMPL T3,2500", "? DELAY? T3", "< T3,2.5 = Doubtful", "< T3,0 = Reply"};
-    QTest::newRow("amplitude confirmed in the millivolts it was set in, then a Get of it")
-        << connected
-            + QStringList{"> AMPL T6,4870", "? AMPL? T6", "< T6,4870 = SetAnswer",
-                          "< T6,4.87 = Reply"};
-    QTest::newRow("set line confirmed with a value clamped, then a Get of another quantity")
-        << connected + QStringList{"> WIDTH T4,350",     "? FREQ? F1",    "< T4,350 = SetAnswer",
-                                   "< F1,1000 = Reply",  "> WIDTH T3,5",  "? AMPL? T3",
-                                   "< T3,10 = Doubtful", "< T3,5 = Reply"};
-    QTest::newRow("identity behind a prompt") << connected
-            + QStringList{"? WIDTH? T3", "~ = owed", "? *IDN?", "< T3,200 = Late",
-                          "< > " + id + " = Reply"};
-    QTest::newRow("identity missed on connecting, then a prompt: no marker")
-        << QStringList{"? *IDN?",  "~ = owed", "< > = Unasked",       "? WIDTH? T3",
-                       "~ = owed", "? *IDN?",  "< > = LateOrIdentity"};
-    QTest::newRow("two identity queries owed: the first identity settles the older") << connected
-            + QStringList{"? WIDTH? T3",
-                          "~ = owed",
-                          "? *IDN?",
-                          "~ = owed",
-                          "? *IDN?",
-                          "< T3,200 = Late",
-                          "< " + id + " = Marker",
-                          "< " + id + " = Reply"};
-}
-
-// The ledger's verdict on each line: a reply is taken only where nothing unanswered could have
-// sent it.
-void tst_InstrumentLink::linesTakenInOrder()
-{
-    QFETCH(QStringList, steps);
-
-    const QMetaEnum verdicts = QMetaEnum::fromType<ReplyLedger::Verdict>();
-    ReplyLedger ledger;
-    ledger.connected();
-    for (const QString &step : steps) {
-        const QString text = step.mid(2);
-        if (step.startsWith(QLatin1String("> ")) || step.startsWith(QLatin1String("? "))) {
-            ledger.sent(text.toLatin1() + "\r\n", step.startsWith(QLatin1Char('?')));
-            continue;
-        }
-        const qsizetype equals = text.lastIndexOf(QLatin1String(" = "));
-        const QString expected = text.mid(equals + 3);
-        if (step.startsWith(QLatin1Char('~'))) {
-            const std::optional<QByteArray> taken = ledger.waitsEnded();
-            QCOMPARE(taken ? QString::fromLatin1(taken->trimmed()) : QStringLiteral("owed"),
-                     expected);
-            continue;
-        }
-        const QByteArray line = text.left(equals).toLatin1() + "\r\n";
-        QCOMPARE(QLatin1String(verdicts.valueToKey(int(ledger.arrived(line)))), expected);
-    }
 }
 
 void tst_InstrumentLink::slowReplyReachesItsOwnControl()

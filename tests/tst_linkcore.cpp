@@ -3,13 +3,17 @@
 
 // The link's decisions on virtual time, one row per instrument habit that has put a value in the
 // wrong control, kept the window from reading, or held it too long: the lines sent, the outputs
-// late or missing, and what the window shows.
+// late or missing, and what the window shows. Then, line by line from a scripted instrument, what
+// each line it writes back brings the user.
 
 #include "virtuallink.h"
+#include "wiregrammar.h"
 
 #include <QTest>
 
 #include <algorithm>
+#include <optional>
+#include <utility>
 
 using namespace VirtualTime;
 
@@ -17,6 +21,206 @@ namespace {
 
 // Windows calls a window that has not taken input for this long hung, and offers to end it.
 constexpr qint64 hungAfterMs = 5000;
+
+// The control a query reads: "WIDTH? T3" the width of channel 3.
+Control controlOf(const QString &query)
+{
+    static const std::pair<const char *, Quantity> words[] = {{"FREQ?", Quantity::Frequency},
+                                                              {"TRIG?", Quantity::Trigger},
+                                                              {"WIDTH?", Quantity::Width},
+                                                              {"AMPL?", Quantity::Amplitude},
+                                                              {"DELAY?", Quantity::Delay}};
+    Control control;
+    for (const auto &[word, quantity] : words) {
+        if (query.section(QLatin1Char(' '), 0, 0) == QLatin1String(word))
+            control.quantity = quantity;
+    }
+    control.channel = query.section(QLatin1Char(' '), 1).mid(1).toInt();
+    return control;
+}
+
+// A script of what the user presses and what the instrument writes back, a step a line:
+// "connect" (Connect pressed), "> LINE" (Set pressed, a set line), "? QUERY" (Get pressed),
+// "< LINE" (a whole line from the instrument, ended by CR LF), "~" (the waits of the line under
+// way end, with nothing more from the instrument). Behind " = ", what the step brings, "; "
+// between: the user's log lines, "shown VALUE" (the value in the Get's control) and "sends LINE"
+// (a line written to the instrument). Where a step says nothing, a press sends its line and the
+// rest bring nothing. "discarded", "late" and "answer" stand for the log lines that name the
+// step's own line: `discarded: "LINE\r\n"`, `late, discarded: "LINE\r\n"`, `answer: "LINE\r\n"`.
+QStringList sightsOf(const QString &step)
+{
+    const qsizetype equals = step.indexOf(QLatin1String(" = "));
+    const QString what = equals < 0 ? step : step.left(equals);
+    const QString line = what.mid(2);
+    if (equals < 0) {
+        if (what == QLatin1String("connect"))
+            return {QStringLiteral("sends *IDN?")};
+        return what.startsWith(QLatin1Char('>')) || what.startsWith(QLatin1Char('?'))
+            ? QStringList{QLatin1String("sends ") + line}
+            : QStringList();
+    }
+    QStringList sights = step.mid(equals + 3).split(QLatin1String("; "));
+    for (QString &sight : sights) {
+        const QString quoted = QLatin1Char('"') + line + QLatin1String("\\r\\n\"");
+        if (sight == QLatin1String("discarded"))
+            sight = QLatin1String("discarded: ") + quoted;
+        else if (sight == QLatin1String("late"))
+            sight = QLatin1String("late, discarded: ") + quoted;
+        else if (sight == QLatin1String("answer"))
+            sight = QLatin1String("answer: ") + quoted;
+    }
+    return sights;
+}
+
+// Plays a script against the core on virtual time: each line the instrument writes back comes
+// at the next wait once the press has written its first line (a line that comes while the window
+// is the user's waits in the system for the next wait of any kind), and "~" jumps the clock to
+// the end of each wait until the next line goes out.
+class ScriptedLink
+{
+public:
+    explicit ScriptedLink(const QStringList &steps)
+        : steps(steps)
+    {
+    }
+
+    // What the user saw and the link sent, in order.
+    QStringList play()
+    {
+        while (next < steps.size() && failure.isEmpty()) {
+            const QString what = stepAt(next++);
+            LinkEvent event;
+            if (what == QLatin1String("connect")) {
+                event.kind = LinkEvent::ConnectPressed;
+            } else if (what.startsWith(QLatin1String("> "))) {
+                event.kind = LinkEvent::SetPressed;
+                event.text = what.mid(2);
+            } else if (what.startsWith(QLatin1String("? "))) {
+                event.kind = LinkEvent::GetPressed;
+                event.text = what.mid(2);
+                event.controls = {controlOf(event.text)};
+                control = event.controls.first();
+            } else if (what.startsWith(QLatin1String("< "))) {
+                held += what.mid(2).toLatin1() + "\r\n";
+                continue;
+            } else {
+                failure = QLatin1String("nothing waits for \"") + what + QLatin1Char('"');
+                break;
+            }
+            press(event);
+        }
+        if (failure.isEmpty() && !core.idle())
+            failure = QStringLiteral("the link still waits when the script ends");
+        if (failure.isEmpty() && !held.isEmpty())
+            failure = QStringLiteral("never taken in: ") + QString::fromLatin1(held.trimmed());
+        return sights;
+    }
+
+    QString failure;
+
+private:
+    QString stepAt(qsizetype index) const
+    {
+        const QString &step = steps.at(index);
+        return step.left(step.indexOf(QLatin1String(" = ")));
+    }
+
+    void press(const LinkEvent &pressed)
+    {
+        wrote = false;
+        waitsOver = false;
+        std::optional<LinkEvent> report = pressed;
+        while (report && failure.isEmpty()) {
+            report->at = now;
+            const QList<LinkAction> actions = core.handle(*report);
+            report.reset();
+            for (const LinkAction &action : actions) {
+                switch (action.kind) {
+                case LinkAction::Log:
+                    log(action.text);
+                    break;
+                case LinkAction::Show:
+                    show(action);
+                    break;
+                case LinkAction::Connect:
+                    held.clear(); // a fresh connection: the old one's stream is gone
+                    report = LinkEvent{LinkEvent::Connected};
+                    break;
+                case LinkAction::Write:
+                    sights.append(QLatin1String("sends ")
+                                  + QString::fromLatin1(action.bytes.trimmed()));
+                    wrote = true;
+                    waitsOver = false;
+                    report = LinkEvent{LinkEvent::Written};
+                    break;
+                case LinkAction::WakeAt:
+                    report = wake(action.at);
+                    break;
+                default:
+                    break;
+                }
+            }
+        }
+    }
+
+    std::optional<LinkEvent> wake(qint64 at)
+    {
+        LinkEvent arrived{LinkEvent::BytesArrived};
+        const bool lineDue = wrote && !waitsOver && next < steps.size();
+        if (!held.isEmpty()) {
+            arrived.bytes = std::exchange(held, {});
+        } else if (lineDue && stepAt(next).startsWith(QLatin1String("< "))) {
+            arrived.bytes = stepAt(next++).mid(2).toLatin1() + "\r\n";
+        } else if (lineDue && stepAt(next) == QLatin1String("~")) {
+            ++next;
+            waitsOver = true;
+        } else if (wrote && !waitsOver) {
+            failure =
+                QStringLiteral("the link waits for the instrument after: ") + sights.join("; ");
+            return std::nullopt;
+        }
+        if (arrived.bytes.isEmpty())
+            now = qMax(now, at);
+        return arrived;
+    }
+
+    void log(const QString &text)
+    {
+        // Each line written is recorded as it goes out.
+        if (text == QLatin1String("Connected") || text.startsWith(QLatin1String("query: ")))
+            return;
+        // The identity on connecting, and a trigger's reply, are logged again under the answer.
+        if (text.startsWith(QLatin1String("answer: ")))
+            lastAnswer = text.mid(8);
+        else if (text == lastAnswer)
+            return;
+        sights.append(text);
+    }
+
+    void show(const LinkAction &action)
+    {
+        QString sight = QLatin1String("shown ")
+            + (action.control.quantity == Quantity::Trigger
+                   ? QLatin1String(WireGrammar::triggerKeywords[action.triggerType])
+                   : QString::number(action.value));
+        if (action.control.quantity != control.quantity
+            || action.control.channel != control.channel)
+            sight +=
+                QLatin1String(" in ") + QString::fromLatin1(VirtualTime::queryOf(action.control));
+        sights.append(sight);
+    }
+
+    LinkCore core;
+    QStringList steps;
+    qsizetype next = 0;
+    qint64 now = 0;
+    QByteArray held;    // come while the window was the user's
+    bool wrote = false; // the press has written a line
+    bool waitsOver = false;
+    Control control; // the one the last Get reads
+    QString lastAnswer;
+    QStringList sights;
+};
 
 } // namespace
 
@@ -33,6 +237,8 @@ private slots:
     void habits();
     void unansweredSweeps_data();
     void unansweredSweeps();
+    void linesInOrder_data();
+    void linesInOrder();
 };
 
 void tst_LinkCore::habits_data()
@@ -315,6 +521,219 @@ void tst_LinkCore::unansweredSweeps()
                  stops.at(sweep).isEmpty() ? QStringList() : QStringList{stops.at(sweep)});
     }
     QVERIFY2(failures.wrongControl == 0, qPrintable(failures.first));
+}
+
+void tst_LinkCore::linesInOrder_data()
+{
+    // The steps as ScriptedLink plays them: "connect", "> " a set line, "? " a Get, "< " a line
+    // from the instrument, "~" the waits ending; behind " = ", what each brings the user.
+    QTest::addColumn<QStringList>("steps");
+
+    const QString id = QStringLiteral("Tarvo,Model 318,SN1,1.0");
+    const QStringList connected = {"connect", "< " + id + " = answer"};
+    const QString unanswered = QStringLiteral(R"(~ = answer: "")");
+    const QString afresh = QStringLiteral(
+        "Connecting afresh: a reply to an earlier query may still come, and no identity shows "
+        "where the instrument has got to");
+    QTest::newRow("in step: echo, blank line, set answer, reply")
+        << connected + QStringList{"> WIDTH T3,350",
+                                   "? WIDTH? T3",
+                                   "< WIDTH T3,350 = discarded",
+                                   "< OK = discarded",
+                                   "< WIDTH? T3 = discarded",
+                                   "< ",
+                                   "< T3,350 = answer; shown 350"};
+    // Taken for the width's reply, it leaves nothing owed: the delay goes out at once, and what
+    // may be the width's own reply after all is shown nowhere.
+    QTest::newRow("a reply about another channel is the query's own, a wrong one") << connected
+            + QStringList{"? WIDTH? T5", "< T4,300 = discarded", unanswered,
+                          "? DELAY? T5", "< T5,300 = discarded", "< T5,0 = answer; shown 0"};
+    QTest::newRow("a reply that names nothing, if nothing else comes") << connected
+            + QStringList{"? WIDTH? T5", "< CH4,300", R"(~ = answer: "CH4,300\r\n"; shown 300)"};
+    QTest::newRow("OK after each reply comes while the next query waits") << connected
+            + QStringList{"? AMPL? T5", "< T5,2.9 = answer; shown 2.9", "? WIDTH? T5", "< OK",
+                          R"(< T5,705 = discarded: "OK\r\n"; answer; shown 705)"};
+    QTest::newRow("set line confirmed with its value, then a Get of another quantity") << connected
+            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = discarded",
+                          "< T3,0 = answer; shown 0"};
+    QTest::newRow("set line confirmed with its value, then a Get of it") << connected
+            + QStringList{"> WIDTH T3,350", "? WIDTH? T3",          "< T3,350 = answer; shown 350",
+                          "? DELAY? T3",    "< T3,350 = discarded", "< T3,0 = answer; shown 0"};
+    // Owed, the delay's reply may still come: the next Get asks the identity first.
+    QTest::newRow("a doubtful line and nothing else: shown nowhere, owed") << connected
+            + QStringList{"> WIDTH T3,350",
+                          "? DELAY? T3",
+                          "< T3,350 = discarded",
+                          unanswered,
+                          "? DELAY? T3 = sends *IDN?",
+                          "< " + id + " = answer; sends DELAY? T3",
+                          "< T3,0 = answer; shown 0"};
+    QTest::newRow("another channel's confirmation while a held reply is owed") << connected
+            + QStringList{"> WIDTH T4,350",
+                          "? WIDTH? T3",
+                          "< T4,350 = discarded",
+                          unanswered,
+                          "? DELAY? T3 = sends *IDN?",
+                          "< T3,703 = late",
+                          "< " + id + " = answer; sends DELAY? T3",
+                          "< T3,0 = answer; shown 0"};
+    QTest::newRow("a reply sent twice") << connected
+            + QStringList{"? WIDTH? T3",          "< T3,200 = answer; shown 200", "? DELAY? T3",
+                          "< T3,200 = discarded", "< T3,0 = answer; shown 0",     "? TRIG? T3",
+                          "< T3,0 = discarded",   "< T3,OFF = answer; shown OFF"};
+    // An instrument that repeats itself shows it with its identity, taken in with what comes
+    // before the next query.
+    const QString repeated = "< " + id + " = discarded";
+    QTest::newRow("a set line's confirmation said twice, then a Get of another quantity")
+        << connected + QStringList{"> WIDTH T3,350",       repeated,
+                                   "? DELAY? T3",          "< T3,350 = discarded",
+                                   "< T3,350 = discarded", "< T3,0 = answer; shown 0"};
+    QTest::newRow("a reply said twice, its quantity set in between")
+        << connected + QStringList{repeated,
+                                   "? WIDTH? T3",
+                                   "< T3,200 = answer; shown 200",
+                                   "> WIDTH T3,350",
+                                   "? WIDTH? T3",
+                                   "< T3,200 = discarded",
+                                   "< T3,350 = answer; shown 350"};
+    QTest::newRow("confirmed, then a Get of another quantity whose value is the same") << connected
+            + QStringList{"> WIDTH T3,350", "? DELAY? T3", "< T3,350 = discarded",
+                          "< T3,350 = answer; shown 350"};
+    QTest::newRow("the same reply after its quantity was set, from one that never repeats")
+        << connected + QStringList{"? WIDTH? T3",       "< T3,200 = answer; shown 200",
+                                   "> WIDTH T3,350",    "? WIDTH? T3",
+                                   "< ERR = discarded", "< T3,200 = answer; shown 200"};
+    QTest::newRow("a reply sent twice, the same query asked twice") << connected
+            + QStringList{"? WIDTH? T3",
+                          "< T3,200 = answer; shown 200",
+                          "? WIDTH? T3",
+                          "< T3,200 = answer; shown 200",
+                          "? AMPL? T4",
+                          "< T3,200 = discarded",
+                          "< T4,5 = answer; shown 5"};
+    // Without the identity, neither line can show where the instrument has got to: the Get
+    // connects afresh, and reads the amplitude there.
+    QTest::newRow("identity missed on connecting: a late line naming nothing is no marker")
+        << QStringList{"connect",
+                       unanswered,
+                       "? AMPL? T3",
+                       unanswered,
+                       "? AMPL? T3 = sends *IDN?",
+                       "< ERR = late",
+                       "< " + id + " = late",
+                       R"(~ = answer: ""; )" + afresh + "; sends *IDN?",
+                       "< " + id + " = answer; sends AMPL? T3",
+                       "< T3,2.5 = answer; shown 2.5"};
+    // Come while nothing else was asked, the identity is known: it settles the width later on.
+    QTest::newRow("identity missed on connecting, come before anything else was asked")
+        << QStringList{"connect",
+                       unanswered,
+                       "< " + id + " = late",
+                       "? WIDTH? T3",
+                       unanswered,
+                       "? WIDTH? T3 = sends *IDN?",
+                       "< T3,200 = late",
+                       "< " + id + " = answer; sends WIDTH? T3",
+                       "< T3,210 = answer; shown 210"};
+    QTest::newRow("identity missed on connecting, then a line naming nothing")
+        << QStringList{"connect", unanswered, "? WIDTH? T3", "< " + id + " = discarded",
+                       "< T3,200 = answer; shown 200"};
+    // The bridge's telnet commands in front of the identity are no UTF-8: the log writes a
+    // replacement character for each of their bytes 255 and 251.
+    const QString notText(2, QChar::ReplacementCharacter);
+    QTest::newRow("telnet negotiation in front of the first identity")
+        << QStringList{"connect",
+                       QLatin1String("< \xff\xfb\x03\xff\xfb\x01") + id + R"( = answer: ")"
+                           + notText + R"(\u0003)" + notText + R"(\u0001)" + id + R"(\r\n")",
+                       "? WIDTH? T3",
+                       unanswered,
+                       "? WIDTH? T3 = sends *IDN?",
+                       "< T3,200 = late",
+                       "< " + id + " = answer; sends WIDTH? T3",
+                       "< T3,210 = answer; shown 210"};
+    QTest::newRow("identity without a comma, set lines unanswered")
+        << QStringList{"connect",
+                       "< DG318 = answer",
+                       "> WIDTH T1,300",
+                       "> WIDTH T2,300",
+                       "> WIDTH T3,300",
+                       "? WIDTH? T4",
+                       unanswered,
+                       "? WIDTH? T4 = sends *IDN?",
+                       "< T4,200 = late",
+                       "< DG318 = answer; sends WIDTH? T4",
+                       "< T4,210 = answer; shown 210"};
+    QTest::newRow("a line naming nothing taken, then its own reply held") << connected
+            + QStringList{"? WIDTH? T5",
+                          "< OK",
+                          R"(~ = answer: "OK\r\n")",
+                          "? DELAY? T5",
+                          "< T5,200 = discarded",
+                          "< T5,0 = answer; shown 0"};
+    QTest::newRow("set line confirmed in volts, then a Get of the delay") << connected
+            + QStringList{"> AMPL T3,2500", "? DELAY? T3", "< T3,2.5 = discarded",
+                          "< T3,0 = answer; shown 0"};
+    QTest::newRow("amplitude confirmed in the millivolts it was set in, then a Get of it")
+        << connected
+            + QStringList{"> AMPL T6,4870", "? AMPL? T6", "< T6,4870 = discarded",
+                          "< T6,4.87 = answer; shown 4.87"};
+    QTest::newRow("set line confirmed with a value clamped, then a Get of another quantity")
+        << connected + QStringList{"> WIDTH T4,350",       "? FREQ? F1",
+                                   "< T4,350 = discarded", "< F1,1000 = answer; shown 1000",
+                                   "> WIDTH T3,5",         "? AMPL? T3",
+                                   "< T3,10 = discarded",  "< T3,5 = answer; shown 5"};
+    QTest::newRow("identity behind a prompt") << connected
+            + QStringList{"? WIDTH? T3",
+                          unanswered,
+                          "? WIDTH? T3 = sends *IDN?",
+                          "< T3,200 = late",
+                          "< > " + id + " = answer; sends WIDTH? T3",
+                          "< T3,210 = answer; shown 210"};
+    // A prompt is no identity: the Get connects afresh rather than trust it.
+    QTest::newRow("identity missed on connecting, then a prompt: no marker")
+        << QStringList{"connect",
+                       unanswered,
+                       "< > = discarded",
+                       "? WIDTH? T3",
+                       unanswered,
+                       "? WIDTH? T3 = sends *IDN?",
+                       "< > = late",
+                       R"(~ = answer: ""; )" + afresh + "; sends *IDN?",
+                       "< " + id + " = answer; sends WIDTH? T3",
+                       "< T3,200 = answer; shown 200"};
+    // The identity query goes unanswered and the width is held back; the next Get asks again.
+    // The first identity settles the width and the older identity query, and the width goes out
+    // without waiting for the second, whose identity comes before the width's reply.
+    QTest::newRow("two identity queries owed: the first identity settles the older") << connected
+            + QStringList{
+                "? WIDTH? T3",
+                unanswered,
+                "? WIDTH? T3 = sends *IDN?",
+                R"(~ = answer: ""; not sent, a reply to an earlier query may still come: "WIDTH? T3\r\n")",
+                "? WIDTH? T3 = sends *IDN?",
+                "< T3,200 = late",
+                "< " + id + R"( = late; answer: ""; sends WIDTH? T3)",
+                "< " + id + " = late",
+                "< T3,210 = answer; shown 210"};
+}
+
+// Each line the instrument writes back, taken in order: shown in the control of the Get it
+// answers, or logged as discarded, or as late where a reply still owed may be it; a reply is
+// taken only where nothing unanswered could have sent it. A read-back whose waits ended without
+// it asks the identity before the next one goes out.
+void tst_LinkCore::linesInOrder()
+{
+    QFETCH(QStringList, steps);
+
+    ScriptedLink link(steps);
+    const QStringList seen = link.play();
+    QVERIFY2(link.failure.isEmpty(), qPrintable(link.failure));
+    QStringList expected;
+    for (const QString &step : steps)
+        expected += sightsOf(step);
+    if (seen != expected)
+        qInfo().noquote() << "seen:\n " << seen.join(QLatin1String("\n  "));
+    QCOMPARE(seen, expected);
 }
 
 QTEST_GUILESS_MAIN(tst_LinkCore)

@@ -35,10 +35,10 @@ QList<QMap<int, qint64>> allLateness()
     QList<QMap<int, qint64>> all = {{}};
     for (int i = 0; i < lateCandidates; ++i) {
         for (qint64 d : delays) {
-            all.append({{i, d}});
+            all.append(QMap<int, qint64>{{i, d}});
             for (int j = i + 1; j < lateCandidates; ++j)
                 for (qint64 e : delays)
-                    all.append({{i, d}, {j, e}});
+                    all.append(QMap<int, qint64>{{i, d}, {j, e}});
         }
     }
     return all;

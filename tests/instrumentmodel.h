@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 // The instrument as the link may assume it, on virtual time: it takes one line at a time and
 // answers in order, each output perhaps late, perhaps never; on whatever connection is open when
@@ -158,7 +159,9 @@ public:
     // The output that the byte at `offset` of the connection'th stream (from 1) belongs to.
     const Output *outputAt(int connection, qint64 offset) const
     {
-        for (const Placed &placed : streams.value(connection - 1))
+        if (connection < 1 || connection > streams.size())
+            return nullptr;
+        for (const Placed &placed : std::as_const(streams)[connection - 1])
             if (offset >= placed.from && offset < placed.to)
                 return &placed.output;
         return nullptr;

@@ -140,7 +140,7 @@ QList<LinkAction> LinkCore::handle(const LinkEvent &event)
     case LinkEvent::ReconnectDue:
         if (reconnectPending && !idle()) {
             // Not in the middle of a press: its waits would go on on the new connection.
-            actions.append(LinkAction{LinkAction::ReconnectLater});
+            reconnectLater();
             break;
         }
         if (!std::exchange(reconnectPending, false))
@@ -183,6 +183,13 @@ void LinkCore::showConnected(bool connectedWindow)
     LinkAction action;
     action.kind = LinkAction::ShowConnected;
     action.connected = connectedWindow;
+    actions.append(action);
+}
+
+void LinkCore::reconnectLater()
+{
+    LinkAction action;
+    action.kind = LinkAction::ReconnectLater;
     actions.append(action);
 }
 
@@ -512,5 +519,5 @@ void LinkCore::lost()
         return;
     }
     reconnectPending = true;
-    actions.append(LinkAction{LinkAction::ReconnectLater});
+    reconnectLater();
 }

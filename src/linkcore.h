@@ -119,6 +119,7 @@ private:
     void log(const QString &text);
     void wakeAt(qint64 at, qint64 minimumWaitMs = 0);
     void showConnected(bool connectedWindow);
+    void reconnectLater();
 
     bool connectStep(Frame &frame);
     bool exchangeStep(Frame &frame);

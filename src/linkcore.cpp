@@ -337,7 +337,8 @@ bool LinkCore::exchangeStep(Frame &frame)
 // Logs what the reader did not take; goes on to `next` once it is done, or waits.
 bool LinkCore::look(Frame &frame, const ReplyReader::Look &look, Step next)
 {
-    for (const QString &line : std::exchange(frame.reader->log, {}))
+    const QStringList lines = std::exchange(frame.reader->log, {});
+    for (const QString &line : lines)
         log(line);
     if (!look.done) {
         wakeAt(look.wakeAt, look.minimumWaitMs);

@@ -96,9 +96,9 @@ public:
         const QByteArray command = Instrument::commandOf(line);
         const QByteArray target = line.mid(line.indexOf(' ') + 1).split(',').value(0).trimmed();
         // Silent and muted lines are taken all the same; only their answers are lost.
+        const auto mutes = [&](const QByteArray &prefix) { return line.startsWith(prefix); };
         const bool silent = index < habits.silentFor
-            || std::any_of(habits.mute.cbegin(), habits.mute.cend(),
-                           [&](const QByteArray &prefix) { return line.startsWith(prefix); });
+            || std::any_of(habits.mute.cbegin(), habits.mute.cend(), mutes);
         qint64 held = 0;
         if (habits.holds.contains(line) && !heldBefore.contains(line)) {
             heldBefore.insert(line);

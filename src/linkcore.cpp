@@ -171,35 +171,34 @@ void LinkCore::pop()
     stack.pop_back();
 }
 
+// A new action for the driver, its fields still to fill in.
+LinkAction &LinkCore::ask(LinkAction::Kind kind)
+{
+    actions.append(LinkAction());
+    actions.last().kind = kind;
+    return actions.last();
+}
+
 void LinkCore::log(const QString &text)
 {
-    LinkAction action;
-    action.text = text;
-    actions.append(action);
+    ask(LinkAction::Log).text = text;
 }
 
 void LinkCore::showConnected(bool connectedWindow)
 {
-    LinkAction action;
-    action.kind = LinkAction::ShowConnected;
-    action.connected = connectedWindow;
-    actions.append(action);
+    ask(LinkAction::ShowConnected).connected = connectedWindow;
 }
 
 void LinkCore::reconnectLater()
 {
-    LinkAction action;
-    action.kind = LinkAction::ReconnectLater;
-    actions.append(action);
+    ask(LinkAction::ReconnectLater);
 }
 
 void LinkCore::wakeAt(qint64 at, qint64 minimumWaitMs)
 {
-    LinkAction action;
-    action.kind = LinkAction::WakeAt;
+    LinkAction &action = ask(LinkAction::WakeAt);
     action.at = at;
     action.minimumWaitMs = minimumWaitMs;
-    actions.append(action);
 }
 
 // Runs the steps on top of the stack until one waits for the driver, or none is left.
@@ -236,10 +235,7 @@ bool LinkCore::connectStep(Frame &frame)
         framer.reset();
         connected = false;
         ++connections;
-        LinkAction action;
-        action.kind = LinkAction::Connect;
-        action.afresh = frame.afresh;
-        actions.append(action);
+        ask(LinkAction::Connect).afresh = frame.afresh;
         frame.step = Step::Connecting;
         return false;
     }
@@ -298,10 +294,7 @@ bool LinkCore::exchangeStep(Frame &frame)
         if (!connected)
             break;
         log(debugText("query:", frame.line + QLatin1String("\r\n")));
-        LinkAction action;
-        action.kind = LinkAction::Write;
-        action.bytes = frame.bytes;
-        actions.append(action);
+        ask(LinkAction::Write).bytes = frame.bytes;
         frame.step = Step::Writing;
         return false;
     }

@@ -116,6 +116,7 @@ private:
     bool advance(Frame &frame);
     void push(Step step);
     void pop();
+    LinkAction &ask(LinkAction::Kind kind);
     void log(const QString &text);
     void wakeAt(qint64 at, qint64 minimumWaitMs = 0);
     void showConnected(bool connectedWindow);

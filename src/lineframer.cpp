@@ -40,3 +40,27 @@ QByteArray LineFramer::takeLine()
     takenLineStart = unfinishedStart;
     return std::exchange(unfinished, QByteArray());
 }
+
+qsizetype LineFramer::promptLength() const
+{
+    // No reply, identity or answer of the instrument begins with one of these; the white space
+    // behind them is the prompt's too.
+    const auto isPromptCharacter = [](char c) {
+        return c == '>' || c == '#' || c == '$' || c == '%';
+    };
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t'; };
+    const auto marks = std::find_if_not(unfinished.cbegin(), unfinished.cend(), isPromptCharacter);
+    if (marks == unfinished.cbegin())
+        return 0;
+    return std::find_if_not(marks, unfinished.cend(), isSpace) - unfinished.cbegin();
+}
+
+QByteArray LineFramer::takePrompt()
+{
+    const qsizetype length = promptLength();
+    takenLineStart = unfinishedStart;
+    unfinishedStart += length;
+    const QByteArray prompt = unfinished.first(length);
+    unfinished.remove(0, length);
+    return prompt;
+}

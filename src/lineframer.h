@@ -34,6 +34,11 @@ public:
     bool takeIn(qint64 now, bool &heard, qint64 &dropped);
     bool hasUnfinished() const { return !unfinished.isEmpty(); }
     QByteArray takeLine();
+    // A prompt at the start of the unfinished line ("> ", "# "): text an instrument or a bridge
+    // puts before its lines, or alone while it waits for the next one. Its length, or 0.
+    qsizetype promptLength() const;
+    // Takes the prompt as a line of its own; what follows it stays unfinished.
+    QByteArray takePrompt();
     // Where the line taken last began in the connection's stream, counted in bytes.
     qint64 lineStart() const { return takenLineStart; }
     // The instrument has sent nothing for pauseMs since the link last took bytes in.

@@ -403,15 +403,21 @@ bool LinkCore::readBackStep(Frame &frame)
         stack.back()->wantsReply = true;
         return true;
     }
-    show(frame.control, childExchange);
+    show(frame.control, frame.line, childExchange);
     pop();
     return true;
 }
 
 // What a reply's value shows in its control. The value is the second of two comma-separated
-// pieces; a reply that does not read as one leaves the control as it was.
-void LinkCore::show(const Control &control, const Exchange &exchange)
+// pieces; a reply that does not read as one leaves the control as it was, and so does one that
+// does not name the source or channel asked for: an error word with its code ("ERR,3"), a line
+// that was taken for the reply because nothing else came.
+void LinkCore::show(const Control &control, const QString &query, const Exchange &exchange)
 {
+    const QByteArray asked = query.toLatin1();
+    const std::optional<Target> named = namedIn(exchange.reply);
+    if (!named || named != targetNamed(argumentsOf(asked)))
+        return;
     const QString reply = QString::fromUtf8(exchange.reply);
     LinkAction action;
     action.kind = LinkAction::Show;
@@ -463,7 +469,8 @@ bool LinkCore::sweepStep(Frame &frame)
         readBack.unanswered = exchange.outcome == Exchange::Unanswered;
         readBack.heard = exchange.heard;
         readBack.lateLines = ledger.lateLines - frame.lateBefore;
-        const std::optional<QString> stop = frame.sweep->after(readBack, freshConnectionsLeft == 0);
+        const std::optional<QString> stop =
+            frame.sweep->after(readBack, freshConnectionsLeft == 0, now);
         sweepDeadline = frame.sweep->deadline();
         if (stop) {
             log(*stop);

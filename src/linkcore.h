@@ -130,7 +130,7 @@ private:
     bool readBackStep(Frame &frame);
     bool sweepStep(Frame &frame);
     void lost();
-    void show(const Control &control, const Exchange &exchange);
+    void show(const Control &control, const QString &query, const Exchange &exchange);
 
     std::vector<std::unique_ptr<Frame>> stack;
     QList<LinkAction> actions;

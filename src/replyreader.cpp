@@ -28,6 +28,9 @@ ReplyReader::Look ReplyReader::drain(qint64 now, qint64 deadline, bool connected
         giveUp = qMin(now + waitMs, deadline);
     for (;;) {
         const bool lineEnded = framer.takeIn(now, heard, dropped);
+        // A prompt names nothing and answers nothing: it is dropped at once, and never waited for.
+        if (framer.promptLength() > 0)
+            framer.takePrompt();
         const bool keep = ledger.endsLines && ledger.readBackOwed();
         const bool awaitEnd = ledger.endsLines && ledger.lastReplyUnsure();
         const bool ends = awaitEnd ? now >= giveUp : framer.paused(now);
@@ -65,6 +68,9 @@ ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
 {
     for (;;) {
         const bool lineEnded = framer.takeIn(now, heard, dropped);
+        // A prompt names nothing and answers nothing: it is dropped at once, and never waited for.
+        if (framer.promptLength() > 0)
+            framer.takePrompt();
         // From an instrument that has sent a line without a line end, and none with one, the
         // pause ends text at once.
         const bool unfinished = framer.hasUnfinished() && !ledger.endsLines

@@ -9,12 +9,12 @@ namespace {
 // instrument (each costs both waits): one that is switched off behind a serial bridge, hung, or
 // busy in a front-panel menu would otherwise hold the window for over a minute.
 constexpr int unheardReadBacksToStop = 2;
-// Nor does it go on past this once replies have come late in it: each late one costs up to its
-// own waits again to find the instrument's place, and a read-back that must first find it can
-// take up to 8 s (a wait for a line to end, the identity, a fresh connection, its own waits), so
-// that a press never holds the window past 20 s. An instrument that never answers one kind of
+// Nor does it go on past this once replies have come late in it, and every wait it is in ends by
+// then: each late reply costs up to its own waits again to find the instrument's place, and an
+// instrument that answers every line a little after the waits would otherwise hold the window for
+// as long as the last read-back takes on top. An instrument that never answers one kind of
 // query, and otherwise keeps time, is still asked for everything.
-constexpr qint64 lateSweepBudgetMs = 12000;
+constexpr qint64 lateSweepBudgetMs = 10000;
 // And once a read-back has gone unanswered in it, it gives the window back within 20 s: every
 // wait it is in ends by this time, and what is still unanswered then is owed. An instrument that
 // never answers one kind of query costs 18 s of waits a sweep; one held reply on top would
@@ -45,9 +45,12 @@ std::optional<QString> UpdateSweep::stopBefore(qint64 now) const
     return std::nullopt;
 }
 
-std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUnfound)
+std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUnfound, qint64 now)
 {
     lateLines += readBack.lateLines;
+    // Its waits were cut short at the time given to an instrument that answers late.
+    if (lateLines > 0 && now >= lateBudget && left() > 0)
+        return stopBefore(now);
     if (!readBack.replied || readBack.lateLines > 0)
         limitSet = true;
     // The read-backs before were answered after all, if late: the instrument is not silent.

@@ -28,13 +28,17 @@ public:
 
     UpdateSweep(qint64 now, int readBacks);
 
-    // Every wait of the sweep ends by this time: the window is given back within 20 s.
-    qint64 deadline() const { return limitSet ? sweepLimit : never; }
+    // Every wait of the sweep ends by this time: the window is given back within 20 s, and
+    // within 10 s once replies have come late.
+    qint64 deadline() const
+    {
+        return qMin(limitSet ? sweepLimit : never, lateLines > 0 ? lateBudget : never);
+    }
     // Before the next read-back: the log line that stops the sweep, if it stops.
     std::optional<QString> stopBefore(qint64 now) const;
     // After one: the log line that stops the sweep, if it stops. `placeUnfound`: no fresh
     // connection was left to find where the instrument has got to.
-    std::optional<QString> after(const ReadBack &readBack, bool placeUnfound);
+    std::optional<QString> after(const ReadBack &readBack, bool placeUnfound, qint64 now);
     int left() const { return total - done; }
     void started() { ++done; }
 

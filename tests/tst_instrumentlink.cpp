@@ -562,10 +562,12 @@ void tst_InstrumentLink::repliesReachTheirOwnControl_data()
     QTest::newRow("channel named in another spelling")
         << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
         << "300" << QStringList{R"(answer: " t05 ,300\r\n")"};
+    // It names no channel the window knows: like an error word with its code ("ERR,3"), it is
+    // the query's answer, and no value of the width's.
     canned.replies.insert("WIDTH? T5", "CH4,300");
     QTest::newRow("first piece of another form")
         << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)
-        << "300" << QStringList{R"(answer: "CH4,300\r\n")"};
+        << "10" << QStringList{R"(answer: "CH4,300\r\n")"};
     canned.replies.insert("WIDTH? T5", "\r\nT5,300");
     QTest::newRow("blank line before the reply")
         << canned << QStringList{"wChannel5/pbGetWidth"} << "wChannel5/sbWidth" << QVariant(10)

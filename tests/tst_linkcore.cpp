@@ -279,7 +279,7 @@ void tst_LinkCore::habits_data()
     echoes.echo = 2;
     QTest::newRow("an echo behind a prompt, late, while the next read-back waits")
         << echoes << QList<Click>{setWidth3, getAmplitude3} << Lateness{{0, 1500}, {2, -1}} << 2
-        << pressLimitMs << QStringLiteral("fault 3: an echo behind a prompt is taken for a reply");
+        << pressLimitMs << QString();
 
     Habits stuck;
     stuck.banner = "ser2net port tcp,4000";
@@ -292,21 +292,19 @@ void tst_LinkCore::habits_data()
     Habits errors;
     errors.identity = false;
     errors.errorKind = "AMPL?";
-    QTest::newRow("no identity, amplitude answered ERR,3: the first Update data")
-        << errors << QList<Click>{} << Lateness{} << 1 << pressLimitMs
+    QTest::newRow("no identity, amplitude answered ERR,3: Update data reads the rest in 1 s")
+        << errors << QList<Click>{fullUpdate} << Lateness{} << 1 << qint64(1000)
         << QStringLiteral("fault 5: an error word leaves controls unread");
 
     Habits prompt;
     prompt.promptAfter = true;
     QTest::newRow("a prompt 20 ms after each reply: Update data under 1 s")
-        << prompt << QList<Click>{fullUpdate} << Lateness{} << 0 << qint64(1000)
-        << QStringLiteral("fault 6: a prompt after each reply slows Update data");
+        << prompt << QList<Click>{fullUpdate} << Lateness{} << 0 << qint64(1000) << QString();
 
     Habits slow;
     slow.everyReplyLate = 2500;
     QTest::newRow("every reply 2.5 s late: Update data gives the window back within 10 s")
-        << slow << QList<Click>{fullUpdate} << Lateness{} << 0 << qint64(10000)
-        << QStringLiteral("fault 7: every reply late holds the window 12 s");
+        << slow << QList<Click>{fullUpdate} << Lateness{} << 0 << qint64(10000) << QString();
 }
 
 void tst_LinkCore::habits()
@@ -388,15 +386,15 @@ void tst_LinkCore::unansweredSweeps_data()
         << 0 << QStringList() << QStringList() << 2500 << QList<int>{2}
         << QStringList{lateness.arg(37)} << qint64(10000) << QStringList{"w"} << QStringList()
         << QStringList();
-    // Six replies held 3.4 s: each costs its waits again. The press gives the window back within
-    // 20 s; the next one first finds where the instrument has got to, meets the last two held,
-    // and the third reads everything.
+    // Six replies held 3.4 s: each costs its waits again. Once replies have come late a press
+    // gives the window back within 10 s; the second meets the last ones held, and the third,
+    // having found where the instrument has got to, reads everything.
     QTest::newRow("six replies held 3.4 s")
         << 0 << QStringList() << QStringList{"AMPL? T1=3400", "WIDTH? T2=3400", "DELAY? T3=3400",
                                              "TRIG? T4=3400", "AMPL? T5=3400",  "WIDTH? T6=3400"}
-        << 0 << QList<int>{22 + 3, 38 + 3, 38}
-        << QStringList{lateness.arg(16), QString(), QString()} << qint64(20000) << QStringList()
-        << QStringList() << QStringList();
+        << 0 << QList<int>{20, 32, 1 + 38}
+        << QStringList{lateness.arg(20), lateness.arg(9), QString()} << qint64(10001)
+        << QStringList() << QStringList() << QStringList();
     // One Get whose reply comes after both waits; then the instrument is prompt again. Where the
     // identity cannot show that nothing more is coming, a fresh connection does: two presses
     // read every value.
@@ -548,8 +546,10 @@ void tst_LinkCore::linesInOrder_data()
     QTest::newRow("a reply about another channel is the query's own, a wrong one") << connected
             + QStringList{"? WIDTH? T5", "< T4,300 = discarded", unanswered,
                           "? DELAY? T5", "< T5,300 = discarded", "< T5,0 = answer; shown 0"};
-    QTest::newRow("a reply that names nothing, if nothing else comes") << connected
-            + QStringList{"? WIDTH? T5", "< CH4,300", R"(~ = answer: "CH4,300\r\n"; shown 300)"};
+    // Taken for the reply, as nothing else came, but not shown: "CH4,300" cannot be told from an
+    // error word with its code ("ERR,3").
+    QTest::newRow("a reply that names nothing, if nothing else comes: shown nowhere")
+        << connected + QStringList{"? WIDTH? T5", "< CH4,300", R"(~ = answer: "CH4,300\r\n")"};
     QTest::newRow("OK after each reply comes while the next query waits") << connected
             + QStringList{"? AMPL? T5", "< T5,2.9 = answer; shown 2.9", "? WIDTH? T5", "< OK",
                           R"(< T5,705 = discarded: "OK\r\n"; answer; shown 705)"};
@@ -687,20 +687,21 @@ void tst_LinkCore::linesInOrder_data()
                           unanswered,
                           "? WIDTH? T3 = sends *IDN?",
                           "< T3,200 = late",
-                          "< > " + id + " = answer; sends WIDTH? T3",
+                          "< > " + id + R"( = answer: ")" + id + R"(\r\n"; sends WIDTH? T3)",
                           "< T3,210 = answer; shown 210"};
-    // A prompt is no identity: the Get connects afresh rather than trust it.
-    QTest::newRow("identity missed on connecting, then a prompt: no marker")
-        << QStringList{"connect",
-                       unanswered,
-                       "< > = discarded",
-                       "? WIDTH? T3",
-                       unanswered,
-                       "? WIDTH? T3 = sends *IDN?",
-                       "< > = late",
-                       R"(~ = answer: ""; )" + afresh + "; sends *IDN?",
-                       "< " + id + " = answer; sends WIDTH? T3",
-                       "< T3,200 = answer; shown 200"};
+    // A prompt is no identity, nor any answer: it is dropped, and the Get is held back.
+    QTest::newRow("identity missed on connecting, then prompts: no marker, the Get held back")
+        << QStringList{
+               "connect",
+               unanswered,
+               "< > ",
+               "? WIDTH? T3",
+               unanswered,
+               "? WIDTH? T3 = sends *IDN?",
+               "< > ",
+               R"(~ = answer: ""; not sent, a reply to an earlier query may still come: )"
+               R"("WIDTH? T3\r\n")",
+           };
     // The identity query goes unanswered and the width is held back; the next Get asks again.
     // The first identity settles the width and the older identity query, and the width goes out
     // without waiting for the second, whose identity comes before the width's reply.
@@ -727,6 +728,8 @@ void tst_LinkCore::linesInOrder()
 
     ScriptedLink link(steps);
     const QStringList seen = link.play();
+    if (!link.failure.isEmpty())
+        qInfo().noquote() << "seen:\n " << seen.join(QLatin1String("\n  "));
     QVERIFY2(link.failure.isEmpty(), qPrintable(link.failure));
     QStringList expected;
     for (const QString &step : steps)

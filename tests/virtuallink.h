@@ -83,6 +83,8 @@ public:
     qint64 pressLimit = pressLimitMs;
     QMap<QByteArray, QByteArray> shown; // query and target -> value text shown
     bool keepLog = false;
+    // LINK_TRACE=1: every log line, every byte that arrives and every value shown, with its time.
+    const bool trace = qEnvironmentVariableIsSet("LINK_TRACE");
     QStringList log; // query and target -> value text shown
 
     qint64 press(LinkEvent event)
@@ -105,9 +107,17 @@ private:
         std::optional<LinkEvent> next = event;
         while (next) {
             next->at = now;
+            if (trace && next->kind == LinkEvent::BytesArrived && !next->bytes.isEmpty())
+                qDebug(
+                    "%6lld <- %s", now,
+                    QByteArray(next->bytes).replace('\r', "\\r").replace('\n', "\\n").constData());
             const QList<LinkAction> actions = core.handle(*next);
             next.reset();
             for (const LinkAction &action : actions) {
+                if (trace && action.kind == LinkAction::Log)
+                    qDebug("%6lld %s", now, qPrintable(action.text));
+                if (trace && action.kind == LinkAction::Show)
+                    qDebug("%6lld show %s", now, action.bytes.trimmed().constData());
                 switch (action.kind) {
                 case LinkAction::Connect:
                     model.connect(now);

@@ -28,9 +28,7 @@ ReplyReader::Look ReplyReader::drain(qint64 now, qint64 deadline, bool connected
         giveUp = qMin(now + waitMs, deadline);
     for (;;) {
         const bool lineEnded = framer.takeIn(now, heard, dropped);
-        // A prompt names nothing and answers nothing: it is dropped at once, and never waited for.
-        if (framer.promptLength() > 0)
-            framer.takePrompt();
+        dropPrompts();
         const bool keep = ledger.endsLines && ledger.readBackOwed();
         const bool awaitEnd = ledger.endsLines && ledger.lastReplyUnsure();
         const bool ends = awaitEnd ? now >= giveUp : framer.paused(now);
@@ -68,9 +66,7 @@ ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
 {
     for (;;) {
         const bool lineEnded = framer.takeIn(now, heard, dropped);
-        // A prompt names nothing and answers nothing: it is dropped at once, and never waited for.
-        if (framer.promptLength() > 0)
-            framer.takePrompt();
+        dropPrompts();
         // From an instrument that has sent a line without a line end, and none with one, the
         // pause ends text at once.
         const bool unfinished = framer.hasUnfinished() && !ledger.endsLines
@@ -112,6 +108,18 @@ ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
         logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
     logOverflow();
     return Look();
+}
+
+// A prompt names nothing and answers nothing: it is dropped at once, and never waited for. The
+// instrument was heard all the same: while a read-back is owed, what came may stand for a late
+// line, and the identity alone cannot show where the instrument has got to.
+void ReplyReader::dropPrompts()
+{
+    while (framer.promptLength() > 0) {
+        framer.takePrompt();
+        if (ledger.readBackOwed())
+            ledger.strangerHeard = true;
+    }
 }
 
 void ReplyReader::logOverflow()

@@ -47,6 +47,7 @@ public:
 private:
     void logNotTaken(ReplyLedger::Verdict verdict, const QByteArray &line);
     void logOverflow();
+    void dropPrompts();
 
     LineFramer &framer;
     ReplyLedger &ledger;

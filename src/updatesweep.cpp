@@ -48,9 +48,6 @@ std::optional<QString> UpdateSweep::stopBefore(qint64 now) const
 std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUnfound, qint64 now)
 {
     lateLines += readBack.lateLines;
-    // Its waits were cut short at the time given to an instrument that answers late.
-    if (lateLines > 0 && now >= lateBudget && left() > 0)
-        return stopBefore(now);
     if (!readBack.replied || readBack.lateLines > 0)
         limitSet = true;
     // The read-backs before were answered after all, if late: the instrument is not silent.
@@ -68,6 +65,11 @@ std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUn
                               "found, even on a fresh connection, %1 not sent")
             .arg(notSent);
     }
+    // Its waits were cut short at the time given to an instrument that answers late.
+    if (lateLines > 0 && now >= lateBudget && notSent > 0)
+        return QStringLiteral("Update data stopped: the instrument answers later than the "
+                              "program waits, %1 not sent")
+            .arg(notSent);
     const bool unheard = (readBack.unanswered || readBack.heldBack) && !readBack.heard;
     unheardInARow = unheard ? unheardInARow + 1 : 0;
     if (unheardInARow == unheardReadBacksToStop && left() > 0)

@@ -689,6 +689,9 @@ void tst_LinkCore::linesInOrder_data()
                           "< T3,200 = late",
                           "< > " + id + R"( = answer: ")" + id + R"(\r\n"; sends WIDTH? T3)",
                           "< T3,210 = answer; shown 210"};
+    // A bridge's prompt in front of the instrument's: both are dropped.
+    QTest::newRow("two prompts before the reply") << connected
+            + QStringList{"? WIDTH? T3", R"(< $ > T3,210 = answer: "T3,210\r\n"; shown 210)"};
     // A prompt is no identity, nor any answer: it is dropped, but while a read-back is owed it
     // may stand for a late line, and the Get connects afresh rather than trust the silence.
     QTest::newRow("identity missed on connecting, then prompts: no marker")

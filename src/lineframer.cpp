@@ -55,12 +55,9 @@ qsizetype LineFramer::promptLength() const
     return std::find_if_not(marks, unfinished.cend(), isSpace) - unfinished.cbegin();
 }
 
-QByteArray LineFramer::takePrompt()
+void LineFramer::dropPrompt()
 {
     const qsizetype length = promptLength();
-    takenLineStart = unfinishedStart;
     unfinishedStart += length;
-    const QByteArray prompt = unfinished.first(length);
     unfinished.remove(0, length);
-    return prompt;
 }

@@ -37,8 +37,8 @@ public:
     // A prompt at the start of the unfinished line ("> ", "# "): text an instrument or a bridge
     // puts before its lines, or alone while it waits for the next one. Its length, or 0.
     qsizetype promptLength() const;
-    // Takes the prompt as a line of its own; what follows it stays unfinished.
-    QByteArray takePrompt();
+    // Drops the prompt; what follows it stays unfinished.
+    void dropPrompt();
     // Where the line taken last began in the connection's stream, counted in bytes.
     qint64 lineStart() const { return takenLineStart; }
     // The instrument has sent nothing for pauseMs since the link last took bytes in.

@@ -116,7 +116,7 @@ ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
 void ReplyReader::dropPrompts()
 {
     while (framer.promptLength() > 0) {
-        framer.takePrompt();
+        framer.dropPrompt();
         if (ledger.readBackOwed())
             ledger.strangerHeard = true;
     }

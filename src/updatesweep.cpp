@@ -21,6 +21,13 @@ constexpr qint64 lateSweepBudgetMs = 10000;
 // otherwise take it past 20 s. One that answers every line, however slowly, is read to the end.
 constexpr qint64 sweepLimitMs = 19500;
 
+QString answersLate(int notSent)
+{
+    return QStringLiteral("Update data stopped: the instrument answers later than the program "
+                          "waits, %1 not sent")
+        .arg(notSent);
+}
+
 } // namespace
 
 UpdateSweep::UpdateSweep(qint64 now, int readBacks)
@@ -35,9 +42,7 @@ std::optional<QString> UpdateSweep::stopBefore(qint64 now) const
     if (left() == 0)
         return QString();
     if (lateLines > 0 && now >= lateBudget)
-        return QStringLiteral("Update data stopped: the instrument answers later than the "
-                              "program waits, %1 not sent")
-            .arg(left());
+        return answersLate(left());
     if (now >= deadline())
         return QStringLiteral("Update data stopped: a press holds the window 20 s at the most, "
                               "%1 not sent")
@@ -58,18 +63,14 @@ std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUn
     // the one before it: none of the rest could be taken.
     if (readBack.heldBack && readBack.heard) {
         if (!placeUnfound)
-            return QStringLiteral("Update data stopped: the instrument answers later than the "
-                                  "program waits, %1 not sent")
-                .arg(notSent);
+            return answersLate(notSent);
         return QStringLiteral("Update data stopped: where the instrument has got to cannot be "
                               "found, even on a fresh connection, %1 not sent")
             .arg(notSent);
     }
     // Its waits were cut short at the time given to an instrument that answers late.
     if (lateLines > 0 && now >= lateBudget && notSent > 0)
-        return QStringLiteral("Update data stopped: the instrument answers later than the "
-                              "program waits, %1 not sent")
-            .arg(notSent);
+        return answersLate(notSent);
     const bool unheard = (readBack.unanswered || readBack.heldBack) && !readBack.heard;
     unheardInARow = unheard ? unheardInARow + 1 : 0;
     if (unheardInARow == unheardReadBacksToStop && left() > 0)

@@ -24,8 +24,8 @@ constexpr qint64 waitMs = 1000;
 // bridge that drops its clients) would otherwise be called again and again, for ever.
 constexpr int lossesToStop = 3;
 constexpr qint64 lossWindowMs = 10000;
-// Where the identity cannot find the instrument's place, a press connects afresh at most this
-// often: each costs the identity exchange, up to 2 s, on top of the read-back's own waits.
+// Where markers bring nothing back, a press connects afresh at most this often: each costs the
+// identity exchange, up to 2 s, on top of the read-back's own waits.
 constexpr int freshConnectionsPerPress = 3;
 } // namespace
 
@@ -38,7 +38,7 @@ enum class LinkCore::Step {
     Exchange,
     Draining,
     Drained,
-    IdentityAsked, // finding the instrument's place: an identity query answered, or not
+    MarkerAsked,   // finding the instrument's place: a marker answered, or not
     Afresh,        // finding it on a fresh connection
     Write,
     Writing,
@@ -274,17 +274,22 @@ bool LinkCore::exchangeStep(Frame &frame)
         return look(frame, frame.reader->drain(now, sweepDeadline, connected), Step::Drained);
     case Step::Drained:
         frame.result.heard = frame.reader->heard;
-        if (!PlaceFinder::needed(ledger, isIdentityQuery(frame.bytes), connected)) {
+        if (!PlaceFinder::needed(ledger, frame.bytes, connected)) {
             frame.step = Step::Write;
             return true;
         }
-        frame.finder.emplace(ledger);
+        frame.finder.emplace(frame.bytes);
         return follow(frame, frame.finder->start(ledger, situation()));
-    case Step::IdentityAsked:
+    case Step::MarkerAsked: {
+        // A marker's reply is sure: its value is shown where it belongs.
+        const QString marker = QString::fromLatin1(frame.finder->marker());
+        if (const std::optional<Control> control = controlReadBy(marker))
+            show(*control, marker, childExchange);
         return follow(frame,
-                      frame.finder->identityAnswered(ledger, childExchange.heard,
-                                                     connected && now < sweepDeadline,
-                                                     situation()));
+                      frame.finder->markerAnswered(ledger, childExchange.heard,
+                                                   connected && now < sweepDeadline,
+                                                   situation()));
+    }
     case Step::Afresh:
         reconnecting = frame.wasReconnecting;
         if (!connected)
@@ -304,8 +309,7 @@ bool LinkCore::exchangeStep(Frame &frame)
         ledger.sent(frame.bytes, frame.wantsReply);
         if (!frame.wantsReply)
             break;
-        frame.reader->sent(now, sweepDeadline,
-                           isIdentityQuery(frame.bytes) && ledger.readBackOwed());
+        frame.reader->sent(now, sweepDeadline);
         frame.step = Step::Collecting;
         return true;
     case Step::Collecting:
@@ -351,23 +355,23 @@ PlaceFinder::Situation LinkCore::situation() const
     return situation;
 }
 
-// Goes on as finding the instrument's place says: another identity query, a fresh connection,
-// the read-back itself, or none.
+// Goes on as finding the instrument's place says: a marker, a fresh connection, the read-back
+// itself, or none.
 bool LinkCore::follow(Frame &frame, PlaceFinder::Next next)
 {
     switch (next) {
-    case PlaceFinder::Next::AskIdentity:
-        frame.step = Step::IdentityAsked;
+    case PlaceFinder::Next::AskMarker:
+        frame.step = Step::MarkerAsked;
         push(Step::Exchange);
-        stack.back()->line = QLatin1String(identityQuery);
+        stack.back()->line = QString::fromLatin1(frame.finder->marker());
         stack.back()->wantsReply = true;
         return true;
     case PlaceFinder::Next::ConnectAfresh:
         --freshConnectionsLeft;
-        // A new stream carries nothing owed: where the instrument's place cannot be found on this
-        // one, the program closes it itself (the instrument did not lose it) and opens another.
-        log(QStringLiteral("Connecting afresh: a reply to an earlier query may still come, and no "
-                           "identity shows where the instrument has got to"));
+        // The program closes the stream itself (the instrument did not lose it) and opens
+        // another: what the instrument owes may come on it all the same.
+        log(QStringLiteral("Connecting afresh: the instrument has sent nothing back while a reply "
+                           "to an earlier query may still come"));
         frame.wasReconnecting = std::exchange(reconnecting, true);
         frame.step = Step::Afresh;
         push(Step::Connect);
@@ -406,6 +410,19 @@ bool LinkCore::readBackStep(Frame &frame)
     show(frame.control, frame.line, childExchange);
     pop();
     return true;
+}
+
+// The control whose value a query reads: "WIDTH? T3" reads T3's width.
+std::optional<Control> LinkCore::controlReadBy(const QString &query)
+{
+    static const char *const words[] = {"FREQ?", "TRIG?", "WIDTH?", "AMPL?", "DELAY?"};
+    const QByteArray line = query.toLatin1();
+    const QByteArray word = commandWord(line).toByteArray().toUpper();
+    const std::optional<Target> target = targetNamed(argumentsOf(line));
+    for (int quantity = 0; quantity < int(std::size(words)); ++quantity)
+        if (target && word == words[quantity])
+            return Control{Quantity(quantity), target->number.toByteArray().toInt()};
+    return std::nullopt;
 }
 
 // What a reply's value shows in its control. The value is the second of two comma-separated

@@ -4,17 +4,23 @@
 #ifndef PLACEFINDER_H
 #define PLACEFINDER_H
 
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+
 class ReplyLedger;
 
-// Where the instrument has got to, before a read-back goes out while an earlier one's reply may
-// still come: that reply would pass for this one's if it named the same channel. The instrument
-// answers in order, so the reply to an identity query settles everything asked before it; where
-// no identity can tell, a fresh connection is tried; where nothing helps, the read-back is held
-// back.
+// Where the instrument has got to, before a read-back goes out while something unsettled may
+// still send a line naming the same source or channel: that line would pass for the read-back's
+// reply. The instrument answers in order, so a sure reply settles everything sent before it. A
+// marker is a read-back whose reply is sure: of a kind the instrument has answered, about a
+// source or channel that nothing unsettled names. Where markers bring nothing at all back, the
+// stream may be broken, and a fresh connection is tried; where nothing helps, the read-back is
+// held back.
 class PlaceFinder
 {
 public:
-    enum class Next { AskIdentity, Send, ConnectAfresh, HoldBack };
+    enum class Next { AskMarker, Send, ConnectAfresh, HoldBack };
     struct Situation
     {
         bool connected = false;
@@ -23,29 +29,32 @@ public:
         bool timeForAfresh = false; // a fresh connection costs up to 3 s
     };
 
-    // Whether a read-back (`identityQuery` false) must find the instrument's place first.
-    static bool needed(const ReplyLedger &ledger, bool identityQuery, bool connected);
+    // Whether the query `line` must find the instrument's place first.
+    static bool needed(const ReplyLedger &ledger, QByteArrayView line, bool connected);
 
-    explicit PlaceFinder(const ReplyLedger &ledger);
+    explicit PlaceFinder(QByteArrayView readBack);
 
-    // The first step: an identity query, or straight to what follows from none.
-    Next start(ReplyLedger &ledger, const Situation &situation);
-    // After each identity query: another, or what follows. `heard`: it brought something;
-    // `goOn`: the connection is up and the press has time left.
-    Next identityAnswered(ReplyLedger &ledger, bool heard, bool goOn, const Situation &situation);
-    // On the fresh connection, its identity query answered or not.
-    Next connectedAfresh(const ReplyLedger &ledger) const;
+    // The first step: a marker, or holding back where none can be told apart.
+    Next start(const ReplyLedger &ledger, const Situation &situation);
+    // After each marker. `heard`: it brought something; `goOn`: the connection is up and the
+    // press has time left.
+    Next markerAnswered(ReplyLedger &ledger, bool heard, bool goOn, const Situation &situation);
+    // On the fresh connection.
+    Next connectedAfresh(const ReplyLedger &ledger);
+    // The marker to send next.
+    const QByteArray &marker() const { return markerLine; }
     // The instrument sent something while its place was being found.
     bool heard() const { return heardFinding; }
 
 private:
-    enum class Resync { Settled, Silent, Late, Unsure };
-    Next decide(ReplyLedger &ledger, Resync resync, const Situation &situation);
+    Next askMarker(const ReplyLedger &ledger);
+    bool settled(const ReplyLedger &ledger) const;
 
-    bool noMarker;
-    bool heardFinding;
-    bool silentBefore;
-    long long owed = 0;
+    QByteArray readBack;
+    QByteArray markerLine;
+    QList<QByteArray> triedWords; // a marker that did not settle is not asked again in its kind
+    int markersAsked = 0;
+    bool heardFinding = false;
 };
 
 #endif // PLACEFINDER_H

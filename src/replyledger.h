@@ -4,72 +4,74 @@
 #ifndef REPLYLEDGER_H
 #define REPLYLEDGER_H
 
+#include "wiregrammar.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 #include <optional>
 
-// What the instrument may still send on one connection, and what each line that arrives is.
-// The instrument answers one line at a time, in order: before the reply to a query may come
-// echoes of the lines sent, answers to set lines (a word such as "OK", or the channel and the
-// value just set), the reply just taken once more (an instrument or a bridge that repeats), and
-// replies still owed to queries whose waits ended. A line is a read-back's reply only when none
-// of these could have sent it; where that cannot be told yet, it is shown nowhere.
+// What the instrument may still send, and what each line that arrives is. The instrument
+// answers one line at a time, in order, on whatever connection is open when it answers: a
+// serial instrument behind a device server keeps what it owes across a new connection, so a new
+// connection settles nothing. Each line sent may bring an echo, then an answer: to a set line a
+// word ("OK") or the channel with the value kept, to a query its reply or an error word, to the
+// identity query the identity; any answer may be said twice, come late, or never. A line is taken
+// for the reply to the query that waits only when nothing else still unsettled could have sent
+// it; it then settles everything sent before. Where that cannot be told, it is shown nowhere.
 class ReplyLedger
 {
     Q_GADGET
 
 public:
     enum class Verdict {
-        Reply,          // the reply to the query that waits
-        Tentative,      // names no source or channel: the reply, if nothing else comes in time
-        Doubtful,       // names the queried one, but something unanswered may read the same
-        Blank,          // white space only
-        Echo,           // a line sent, written back
-        SetAnswer,      // the answer to a set line, with its value or without
-        Repeat,         // the reply just taken, once more
-        OtherTarget,    // about another source or channel
-        Late,           // may be the reply still owed to an earlier read-back
-        LateOrIdentity, // names nothing while a read-back is owed: a late reply, or an identity
-                        // that is not the one the instrument gave on connecting
-        Marker,         // the identity, answering an identity query still owed
-        Unasked,        // came while no query waits, and answers nothing still owed
+        Reply,       // the reply to the query that waits: nothing else could have sent it
+        Doubtful,    // the query that waits could have sent it, and so could something else
+        Blank,       // white space only
+        Echo,        // a line sent, written back
+        SetAnswer,   // the answer to a set line still unanswered
+        Repeat,      // the line just before it, said once more
+        OtherTarget, // about a source or channel that nothing sent names
+        Late,        // the answer to an earlier query whose waits ended, or may be
+        Unasked,     // came while no query waits, and answers nothing unsettled
     };
     Q_ENUM(Verdict)
 
-    // A new connection: nothing is owed on a new stream.
+    // How the instrument has shown that it answers set lines.
+    enum class SetAnswers { Unknown, Word, Value, Nothing };
+
+    // A new connection: what was sent before stays unsettled; only the stream's own state goes.
     void connected();
     // `line` was written; a query now waits for its reply.
     void sent(QByteArrayView line, bool query);
     // Decides what one whole line is, and books it.
     Verdict arrived(QByteArrayView line);
-    // The waits of the query ended without its reply: the line taken for it after all (empty
-    // when its reply named another source or channel), or nothing, and the query is owed.
-    std::optional<QByteArray> waitsEnded();
+    // The waits of the query ended without its reply: it is owed.
+    void waitsEnded();
 
+    // Whether a read-back's waits have ended without its reply, and nothing has settled it since.
     bool readBackOwed() const;
     qsizetype owedCount() const;
-    bool knowsIdentity() const { return !identity.isEmpty(); }
-    const std::optional<QByteArray> &tentativeReply() const { return tentative; }
-    // The last query took a line that named nothing for its reply: its own may still come.
-    bool lastReplyUnsure() const { return !unsureQuery.isEmpty(); }
-    // A line that names nothing would be taken for the reply now: nothing doubtful has come.
-    bool tentativeTaken() const { return tentative && !doubt; }
-    // A line came that names nothing, while a read-back was owed, and was not the identity.
-    bool strangerHeard = false;
-    // Identity queries asked to find the instrument's place that brought not a byte back.
-    int silentResyncs = 0;
-    // Whether the instrument has answered a read-back within its waits on this connection, or
-    // been heard answering one after them.
-    bool keepsTime() const { return answeredInTime || lateHeard; }
-    bool heardLate() const { return lateHeard; }
-    // The identity has answered an identity query since the one on connecting.
-    bool identityConfirmed = false;
-    // Lines heard, on this connection and those before, that may have been replies owed: the
-    // instrument answers later than the waits.
+    // Whether anything still unsettled may yet send a line naming `target`: a reply to a
+    // read-back of it sent now could not be told from that line.
+    bool contested(const WireGrammar::Target &target) const;
+    // A query to find the instrument's place before `readBack` goes out: of a kind the instrument
+    // has answered if it has, and not one of the kinds `tried`, about a source or channel that
+    // nothing unsettled names, so that its reply is sure, and settles everything before it.
+    std::optional<QByteArray> markerFor(QByteArrayView readBack,
+                                        const QList<QByteArray> &tried) const;
+
+    // Whether the instrument has answered a read-back within its waits on this connection.
+    bool keepsTime() const { return answeredInTime; }
+    // Lines heard, on this connection and those before, that were replies owed: the instrument
+    // answers later than the waits.
     int lateLines = 0;
+    // Queries asked to find the instrument's place that brought not a byte back.
+    int silentMarkers = 0;
+    SetAnswers setAnswers() const { return answersSets; }
 
     // Once the instrument has ended one line on this connection, it ends them all: text without
     // a line end is then an unfinished line, never a reply.
@@ -80,43 +82,39 @@ public:
     // The identity's own text: without white space around it, and without the telnet commands
     // that a serial bridge in telnet mode puts in front of the first bytes of a connection.
     static QByteArray identityText(QByteArrayView line);
-    static QByteArray markerFrom(QByteArrayView line);
-    bool isMarker(QByteArrayView line) const;
 
 private:
     struct Sent
     {
         QByteArray line;
         bool query = false;
-        bool owed = false;       // its waits ended without its reply
-        bool answered = false;   // a set line answered without its value
-        QByteArray confirmation; // a set line's answer with its value, which may come once more
-
-        bool confirmed() const { return !confirmation.isEmpty(); }
+        bool identity = false;
+        QByteArray target;   // the source or channel it names, "T3"
+        bool owed = false;   // a query whose waits ended without its reply
+        bool maybeAnswered = false; // a line came that it could have sent
+        bool unsure = false; // an identity query that took a line naming nothing: a banner may
+                             // have come in the identity's place, and the identity may still come
     };
 
-    Verdict verdictFor(QByteArrayView line) const;
-    QList<Sent>::const_iterator owedIdentity() const;
-    qsizetype unansweredSetFor(QByteArrayView line) const;
-    void settle(QByteArrayView reply, bool sure);
+    bool couldSend(const Sent &sent, QByteArrayView text,
+                   const std::optional<WireGrammar::Target> &named) const;
+    bool repeatMayBe(QByteArrayView text) const;
     const Sent *waitingQuery() const;
-    qsizetype setConfirmedBy(QByteArrayView line, bool again = false) const;
-    void confirm(qsizetype set, QByteArrayView confirmation);
+    void settleThrough(qsizetype index);
 
-    // Lines sent since the last reply was taken, oldest first; the last one may be the query
-    // that waits.
-    QList<Sent> sentSinceReply;
+    // Lines sent and not yet settled, oldest first; the last one may be the query that waits.
+    QList<Sent> unsettled;
     bool waiting = false;
-    QByteArray identity;             // as given on connecting
-    QByteArray lastQuery, lastReply; // the reply just taken, trimmed, and what it answered
-    QByteArray unsureQuery;    // the last query, when a line that named nothing was taken for it
-    bool confirmsSets = false; // has answered a set line with its channel and value
-    bool repeats = false;      // has sent a line once more: the identity, a reply
+    // The last line the instrument sent (not an echo), whether it was itself said twice, and the
+    // query whose sure reply it was, with no set line of that quantity sent since.
+    QByteArray previousLine;
+    bool previousRepeated = false;
+    QByteArray previousQuery;
+    QByteArray identityLine; // the identity, as first given
+    SetAnswers answersSets = SetAnswers::Unknown;
+    int setsUnanswered = 0; // set lines settled without an answer, while none has shown one
+    QSet<QByteArray> answeredKinds; // query words the instrument has surely answered
     bool answeredInTime = false;
-    bool lateHeard = false;
-    std::optional<QByteArray> tentative;
-    bool doubt = false;
-    bool otherTarget = false;
 };
 
 #endif // REPLYLEDGER_H

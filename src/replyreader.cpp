@@ -16,10 +16,9 @@ ReplyReader::ReplyReader(LineFramer &framer, ReplyLedger &ledger)
 {
 }
 
-// Text without a line end is taken as a line once the instrument has paused (a prompt). From an
-// instrument that ends its lines, while a read-back is owed, it is the start of a late line, whose
-// rest is still to come; after a line that named nothing was taken for the last reply, it is
-// given until the query would be sent to end, as it may be the start of that query's own reply.
+// Text without a line end is taken as a line once the instrument has paused. From an instrument
+// that ends its lines, while a read-back is owed, it is the start of a late line, whose rest is
+// still to come.
 ReplyReader::Look ReplyReader::drain(qint64 now, qint64 deadline, bool connected)
 {
     // Bytes that keep coming without a line end (a device that talks on its own) hold the query
@@ -30,9 +29,7 @@ ReplyReader::Look ReplyReader::drain(qint64 now, qint64 deadline, bool connected
         const bool lineEnded = framer.takeIn(now, heard, dropped);
         dropPrompts();
         const bool keep = ledger.endsLines && ledger.readBackOwed();
-        const bool awaitEnd = ledger.endsLines && ledger.lastReplyUnsure();
-        const bool ends = awaitEnd ? now >= giveUp : framer.paused(now);
-        if (lineEnded || (framer.hasUnfinished() && !keep && ends)) {
+        if (lineEnded || (framer.hasUnfinished() && !keep && framer.paused(now))) {
             const QByteArray line = framer.takeLine();
             logNotTaken(ledger.arrived(line), line);
             continue;
@@ -45,23 +42,21 @@ ReplyReader::Look ReplyReader::drain(qint64 now, qint64 deadline, bool connected
     }
 }
 
-void ReplyReader::sent(qint64 now, qint64 deadline, bool settled)
+void ReplyReader::sent(qint64 now, qint64 deadline)
 {
     // A reply that comes after the reply wait, within the late-reply wait that follows, is still
     // this query's: taken now, it reaches its own control instead of waiting for the next query.
     // What comes later is owed: it is not taken for another query's reply.
-    untilSettled = settled;
     replyDeadline = qMin(now + waitMs, deadline);
     lateDeadline = qMin(replyDeadline + waitMs, deadline);
     dropped = 0;
 }
 
 // Collects lines until the late-reply wait ends, and keeps the first that is the reply to the
-// query just sent; the others are logged. A line that names no source or channel is taken once
-// the reply wait has ended and nothing else has come. Until the reply wait ends only a line end
-// ends a line; from then on, from an instrument that has ended none, text without one is taken
-// as a line once the instrument has paused: some send no line end at all, and a reply still
-// coming in byte by byte is not cut short.
+// query just sent; the others are logged. Until the reply wait ends only a line end ends a line;
+// from then on, from an instrument that has ended none, text without one is taken as a line once
+// the instrument has paused: some send no line end at all, and a reply still coming in byte by
+// byte is not cut short.
 ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
 {
     for (;;) {
@@ -73,53 +68,34 @@ ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
             && (now >= replyDeadline || ledger.endsNone);
         if (lineEnded || (unfinished && framer.paused(now))) {
             const QByteArray line = framer.takeLine();
-            const std::optional<QByteArray> tentative = ledger.tentativeReply();
             const ReplyLedger::Verdict verdict = ledger.arrived(line);
             if (verdict == ReplyLedger::Verdict::Reply) {
-                if (tentative)
-                    logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
                 reply = line;
                 replyOffset = framer.lineStart();
                 logOverflow();
                 return Look();
             }
-            if (verdict == ReplyLedger::Verdict::Tentative && !tentative)
-                tentativeOffset = framer.lineStart();
-            // A line that may yet be the reply is logged once it is not.
-            if (verdict != ReplyLedger::Verdict::Tentative || tentative)
-                logNotTaken(verdict, line);
-            if (!untilSettled || ledger.readBackOwed())
-                continue;
-            break;
+            logNotTaken(verdict, line);
+            continue;
         }
-        const bool tentativeDue =
-            ledger.tentativeTaken() && now >= replyDeadline && framer.paused(now);
-        if (tentativeDue || now >= lateDeadline || !connected)
+        if (now >= lateDeadline || !connected)
             break;
         qint64 wakeUp = now >= replyDeadline ? lateDeadline : replyDeadline;
-        if (unfinished || ledger.tentativeTaken())
+        if (unfinished)
             wakeUp = qMin(wakeUp, now + pauseMs);
         return {false, qMax(now + 1, wakeUp), 1};
     }
-    const std::optional<QByteArray> tentative = ledger.tentativeReply();
-    reply = ledger.waitsEnded();
-    replyOffset = tentativeOffset;
-    if (tentative && reply != tentative)
-        logNotTaken(ReplyLedger::Verdict::Tentative, *tentative);
+    ledger.waitsEnded();
+    reply.reset();
     logOverflow();
     return Look();
 }
 
-// A prompt names nothing and answers nothing: it is dropped at once, and never waited for. The
-// instrument was heard all the same: while a read-back is owed, what came may stand for a late
-// line, and the identity alone cannot show where the instrument has got to.
+// A prompt names nothing and answers nothing: it is dropped at once, and never waited for.
 void ReplyReader::dropPrompts()
 {
-    while (framer.promptLength() > 0) {
+    while (framer.promptLength() > 0)
         framer.dropPrompt();
-        if (ledger.readBackOwed())
-            ledger.strangerHeard = true;
-    }
 }
 
 void ReplyReader::logOverflow()
@@ -135,8 +111,7 @@ void ReplyReader::logNotTaken(ReplyLedger::Verdict verdict, const QByteArray &li
     using Verdict = ReplyLedger::Verdict;
     if (verdict == Verdict::Blank || verdict == Verdict::Reply)
         return;
-    if (verdict == Verdict::Late || verdict == Verdict::LateOrIdentity
-        || verdict == Verdict::Marker)
+    if (verdict == Verdict::Late)
         log.append(debugText("late, discarded:", QString::fromUtf8(line)));
     else
         log.append(debugText("discarded:", QString::fromUtf8(line)));

@@ -32,8 +32,8 @@ public:
 
     // Before a query goes out; `deadline`: no wait goes past it.
     Look drain(qint64 now, qint64 deadline, bool connected);
-    // The query has gone out. `untilSettled`: done as soon as no read-back is owed any more.
-    void sent(qint64 now, qint64 deadline, bool untilSettled);
+    // The query has gone out.
+    void sent(qint64 now, qint64 deadline);
     Look collect(qint64 now, bool connected);
 
     // The instrument sent something while this reader read.
@@ -54,8 +54,6 @@ private:
     qint64 dropped = 0;
     qint64 giveUp = -1;
     qint64 replyDeadline = 0, lateDeadline = 0;
-    bool untilSettled = false;
-    qint64 tentativeOffset = 0;
 };
 
 #endif // REPLYREADER_H

@@ -26,7 +26,7 @@ constexpr int lossesToStop = 3;
 constexpr qint64 lossWindowMs = 10000;
 // Where markers bring nothing back, a press connects afresh at most this often: each costs the
 // identity exchange, up to 2 s, on top of the read-back's own waits.
-constexpr int freshConnectionsPerPress = 3;
+constexpr int freshConnectionsPerPress = 1;
 } // namespace
 
 enum class LinkCore::Step {

@@ -215,7 +215,8 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     for (const qsizetype i : std::as_const(producers))
         unsettled[i].maybeAnswered = true;
 
-    if (query && couldSend(*query, text, named)) {
+    // A read-back is never answered with the identity.
+    if (query && couldSend(*query, text, named) && !(identity && !query->identity)) {
         if (query->identity && (identity || (producers.isEmpty() && !repeat))) {
             // Taken for the log, but the identity query stays unsettled: a banner may have come
             // in the identity's place, and the identity may still come.
@@ -227,21 +228,25 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         }
         if (producers.isEmpty() && (!repeat || query->line == sameQueryBefore)) {
             // Said twice or not, it is this query's value; but if it was said twice, this
-            // query's own reply is still to come, and must not pass for another's.
-            const bool unsure = repeat;
+            // query's own reply is still to come, and must not pass for another's. So may be a
+            // named reply after a line that names nothing (an error word, or a word the
+            // instrument adds after its replies).
+            const bool unsure = repeat || !named;
             const QByteArray asked = query->line;
             endsNone = endsNone || !ended;
             answeredInTime = true;
             if (named)
                 answeredKinds.insert(commandWord(asked).toByteArray().toUpper());
             if (unsure) {
+                // Its own answer came, and with it everything before it; a repeat shows nothing.
+                if (before > 0 && !repeat)
+                    settleThrough(before - 1);
                 unsettled.last().unsure = true;
-                waiting = false;
             } else {
                 settleThrough(before);
-                waiting = false;
-                previousQuery = named ? asked : QByteArray();
+                previousQuery = asked;
             }
+            waiting = false;
             return Verdict::Reply;
         }
         return Verdict::Doubtful;

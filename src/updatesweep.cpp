@@ -14,7 +14,7 @@ constexpr int unheardReadBacksToStop = 2;
 // instrument that answers every line a little after the waits would otherwise hold the window for
 // as long as the last read-back takes on top. An instrument that never answers one kind of
 // query, and otherwise keeps time, is still asked for everything.
-constexpr qint64 lateSweepBudgetMs = 10000;
+constexpr qint64 lateSweepBudgetMs = 9500;
 // And once a read-back has gone unanswered in it, it gives the window back within 20 s: every
 // wait it is in ends by this time, and what is still unanswered then is owed. An instrument that
 // never answers one kind of query costs 18 s of waits a sweep; one held reply on top would

@@ -73,6 +73,7 @@ void ReplyLedger::sent(QByteArrayView line, bool query)
     if (!query && !previousQuery.isEmpty() && sameQuantity(entry.line, previousQuery))
         previousQuery.clear();
     unsettled.append(entry);
+    tentative.clear();
     if (unsettled.size() > rememberedLines) {
         const auto forgettable = std::find_if(unsettled.cbegin(), unsettled.cend() - 1,
                                               [](const Sent &sent) { return !sent.query; });
@@ -227,26 +228,29 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             return Verdict::Reply;
         }
         if (producers.isEmpty() && (!repeat || query->line == sameQueryBefore)) {
+            endsNone = endsNone || !ended;
+            // A word without a code ("OK", "ERR") may be one the instrument says after each
+            // reply: the reply, unless a better one comes within the reply wait.
+            if (!named && !text.contains(',') && !repeat) {
+                if (tentative.isEmpty())
+                    tentative = text;
+                return Verdict::Tentative;
+            }
             // Said twice or not, it is this query's value; but if it was said twice, this
             // query's own reply is still to come, and must not pass for another's. So may be a
-            // named reply after a line that names nothing (an error word, or a word the
-            // instrument adds after its replies).
-            const bool unsure = repeat || !named;
+            // named reply after an error word with its code.
             const QByteArray asked = query->line;
-            endsNone = endsNone || !ended;
             answeredInTime = true;
             if (named)
                 answeredKinds.insert(commandWord(asked).toByteArray().toUpper());
-            if (unsure) {
-                // Its own answer came, and with it everything before it; a repeat shows nothing.
-                if (before > 0 && !repeat)
-                    settleThrough(before - 1);
-                unsettled.last().unsure = true;
+            if (repeat || !named) {
+                takeUnsure(repeat);
             } else {
                 settleThrough(before);
                 previousQuery = asked;
+                waiting = false;
             }
-            waiting = false;
+            tentative.clear();
             return Verdict::Reply;
         }
         return Verdict::Doubtful;
@@ -272,6 +276,24 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     if (repeat)
         return Verdict::Repeat;
     return query ? Verdict::OtherTarget : Verdict::Unasked;
+}
+
+// Taken for the reply, the query is left open to its own: a repeat, a word, or an error word is
+// what it may have been. Its own answer came, and with it everything before it; a repeat shows
+// nothing of that.
+void ReplyLedger::takeUnsure(bool repeat)
+{
+    const qsizetype before = unsettled.size() - 1;
+    if (before > 0 && !repeat)
+        settleThrough(before - 1);
+    unsettled.last().unsure = true;
+    waiting = false;
+}
+
+QByteArray ReplyLedger::takeTentative()
+{
+    takeUnsure(false);
+    return std::exchange(tentative, QByteArray());
 }
 
 void ReplyLedger::waitsEnded()

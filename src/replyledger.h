@@ -29,6 +29,7 @@ class ReplyLedger
 public:
     enum class Verdict {
         Reply,       // the reply to the query that waits: nothing else could have sent it
+        Tentative,   // a word that names nothing: the reply, if nothing better comes in its wait
         Doubtful,    // the query that waits could have sent it, and so could something else
         Blank,       // white space only
         Echo,        // a line sent, written back
@@ -51,6 +52,10 @@ public:
     Verdict arrived(QByteArrayView line);
     // The waits of the query ended without its reply: it is owed.
     void waitsEnded();
+    // Whether a word that names nothing came for the query that waits, and is taken for its
+    // reply if its reply wait ends with nothing better; and taking it.
+    bool tentativeHeld() const { return !tentative.isEmpty(); }
+    QByteArray takeTentative();
 
     // Whether a read-back's waits have ended without its reply, and nothing has settled it since.
     bool readBackOwed() const;
@@ -101,6 +106,7 @@ private:
     bool repeatMayBe(QByteArrayView text) const;
     const Sent *waitingQuery() const;
     void settleThrough(qsizetype index);
+    void takeUnsure(bool repeat);
 
     // Lines sent and not yet settled, oldest first; the last one may be the query that waits.
     QList<Sent> unsettled;
@@ -111,6 +117,7 @@ private:
     bool previousRepeated = false;
     QByteArray previousQuery;
     QByteArray identityLine; // the identity, as first given
+    QByteArray tentative;
     SetAnswers answersSets = SetAnswers::Unknown;
     int setsUnanswered = 0; // set lines settled without an answer, while none has shown one
     QSet<QByteArray> answeredKinds; // query words the instrument has surely answered

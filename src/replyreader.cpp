@@ -53,7 +53,8 @@ void ReplyReader::sent(qint64 now, qint64 deadline)
 }
 
 // Collects lines until the late-reply wait ends, and keeps the first that is the reply to the
-// query just sent; the others are logged. Until the reply wait ends only a line end ends a line;
+// query just sent; the others are logged. A word that names nothing is taken once the reply wait
+// has ended and nothing better has come. Until the reply wait ends only a line end ends a line;
 // from then on, from an instrument that has ended none, text without one is taken as a line once
 // the instrument has paused: some send no line end at all, and a reply still coming in byte by
 // byte is not cut short.
@@ -68,23 +69,41 @@ ReplyReader::Look ReplyReader::collect(qint64 now, bool connected)
             && (now >= replyDeadline || ledger.endsNone);
         if (lineEnded || (unfinished && framer.paused(now))) {
             const QByteArray line = framer.takeLine();
+            const bool tentativeBefore = ledger.tentativeHeld();
             const ReplyLedger::Verdict verdict = ledger.arrived(line);
             if (verdict == ReplyLedger::Verdict::Reply) {
+                if (tentativeBefore)
+                    logNotTaken(ReplyLedger::Verdict::Tentative, tentative);
                 reply = line;
                 replyOffset = framer.lineStart();
                 logOverflow();
                 return Look();
             }
-            logNotTaken(verdict, line);
+            // A word that may yet be the reply is logged once it is not.
+            if (verdict == ReplyLedger::Verdict::Tentative && !tentativeBefore) {
+                tentative = line;
+                tentativeOffset = framer.lineStart();
+            } else {
+                logNotTaken(verdict, line);
+            }
             continue;
+        }
+        if (ledger.tentativeHeld() && now >= replyDeadline && framer.paused(now)) {
+            ledger.takeTentative();
+            reply = tentative;
+            replyOffset = tentativeOffset;
+            logOverflow();
+            return Look();
         }
         if (now >= lateDeadline || !connected)
             break;
         qint64 wakeUp = now >= replyDeadline ? lateDeadline : replyDeadline;
-        if (unfinished)
+        if (unfinished || ledger.tentativeHeld())
             wakeUp = qMin(wakeUp, now + pauseMs);
         return {false, qMax(now + 1, wakeUp), 1};
     }
+    if (ledger.tentativeHeld())
+        logNotTaken(ReplyLedger::Verdict::Tentative, tentative);
     ledger.waitsEnded();
     reply.reset();
     logOverflow();

@@ -54,6 +54,8 @@ private:
     qint64 dropped = 0;
     qint64 giveUp = -1;
     qint64 replyDeadline = 0, lateDeadline = 0;
+    QByteArray tentative;
+    qint64 tentativeOffset = 0;
 };
 
 #endif // REPLYREADER_H

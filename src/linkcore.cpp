@@ -280,16 +280,12 @@ bool LinkCore::exchangeStep(Frame &frame)
         }
         frame.finder.emplace(frame.bytes);
         return follow(frame, frame.finder->start(ledger, situation()));
-    case Step::MarkerAsked: {
-        // A marker's reply is sure: its value is shown where it belongs.
-        const QString marker = QString::fromLatin1(frame.finder->marker());
-        if (const std::optional<Control> control = controlReadBy(marker))
-            show(*control, marker, childExchange);
+    case Step::MarkerAsked:
+        // A marker's value is not shown: its control may hold a value the user is typing.
         return follow(frame,
                       frame.finder->markerAnswered(ledger, childExchange.heard,
                                                    connected && now < sweepDeadline,
                                                    situation()));
-    }
     case Step::Afresh:
         reconnecting = frame.wasReconnecting;
         if (!connected)
@@ -410,19 +406,6 @@ bool LinkCore::readBackStep(Frame &frame)
     show(frame.control, frame.line, childExchange);
     pop();
     return true;
-}
-
-// The control whose value a query reads: "WIDTH? T3" reads T3's width.
-std::optional<Control> LinkCore::controlReadBy(const QString &query)
-{
-    static const char *const words[] = {"FREQ?", "TRIG?", "WIDTH?", "AMPL?", "DELAY?"};
-    const QByteArray line = query.toLatin1();
-    const QByteArray word = commandWord(line).toByteArray().toUpper();
-    const std::optional<Target> target = targetNamed(argumentsOf(line));
-    for (int quantity = 0; quantity < int(std::size(words)); ++quantity)
-        if (target && word == words[quantity])
-            return Control{Quantity(quantity), target->number.toByteArray().toInt()};
-    return std::nullopt;
 }
 
 // What a reply's value shows in its control. The value is the second of two comma-separated

@@ -131,7 +131,6 @@ private:
     bool sweepStep(Frame &frame);
     void lost();
     void show(const Control &control, const QString &query, const Exchange &exchange);
-    static std::optional<Control> controlReadBy(const QString &query);
 
     std::vector<std::unique_ptr<Frame>> stack;
     QList<LinkAction> actions;

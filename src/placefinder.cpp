@@ -69,9 +69,9 @@ PlaceFinder::Next PlaceFinder::markerAnswered(ReplyLedger &ledger, bool heard, b
     return Next::HoldBack;
 }
 
+// The fresh connection's identity exchange has had this read-back's time: it is sent if that
+// settled its channel, and left for the next press if not.
 PlaceFinder::Next PlaceFinder::connectedAfresh(const ReplyLedger &ledger)
 {
-    if (settled(ledger))
-        return Next::Send;
-    return markersAsked <= markersPerReadBack ? askMarker(ledger) : Next::HoldBack;
+    return settled(ledger) ? Next::Send : Next::HoldBack;
 }

@@ -11,9 +11,8 @@ namespace {
 
 // Lines kept while the instrument settles nothing: set lines pile up while it answers none.
 constexpr qsizetype rememberedLines = 64;
-// Set lines settled with no line that could have answered them, before the instrument counts as
-// one that answers set lines with nothing.
-constexpr int unansweredSetsToKnow = 2;
+// Lines sent that an echo coming late may still repeat.
+constexpr qsizetype echoedLines = 16;
 // The query words a marker may use, most telling first, and the sources or channels of each.
 const char *const markerWords[] = {"WIDTH?", "DELAY?", "AMPL?", "TRIG?", "FREQ?"};
 constexpr int channels = 9;
@@ -73,6 +72,9 @@ void ReplyLedger::sent(QByteArrayView line, bool query)
     if (!query && !previousQuery.isEmpty() && sameQuantity(entry.line, previousQuery))
         previousQuery.clear();
     unsettled.append(entry);
+    recentlySent.append(entry.line);
+    if (recentlySent.size() > echoedLines)
+        recentlySent.removeFirst();
     tentative.clear();
     if (unsettled.size() > rememberedLines) {
         const auto forgettable = std::find_if(unsettled.cbegin(), unsettled.cend() - 1,
@@ -100,44 +102,47 @@ bool ReplyLedger::readBackOwed() const
                        [](const Sent &sent) { return sent.owed && !sent.identity; });
 }
 
-// Whether `sent`, still unsettled, could have sent the line `text`. A query answers with a line
-// naming its own source or channel, or with one naming none (an error word, the identity); a set
-// line with a word, or its channel and the value kept, as far as the instrument has shown which.
-bool ReplyLedger::couldSend(const Sent &sent, QByteArrayView text,
-                            const std::optional<Target> &named) const
+// Whether `sent`, still unsettled, could have sent a line naming `named` (or nothing). A query
+// answers with a line naming its own source or channel, or with one naming none (an error word,
+// the identity). A set line may be answered with a word, an error word, or its channel and the
+// value kept; how an instrument answers one set line (accepted: "OK", or nothing) does not say
+// how it answers the next (refused: the value kept).
+bool ReplyLedger::couldSend(const Sent &sent, const std::optional<Target> &named)
 {
     if (sent.identity)
         return !named;
-    if (sent.query)
-        return !named || keyOf(named) == sent.target;
-    const bool word = !named && !text.contains(',');
-    const bool value = named && keyOf(named) == sent.target;
-    switch (answersSets) {
-    case SetAnswers::Unknown:
-        return word || value;
-    case SetAnswers::Word:
-        return word;
-    case SetAnswers::Value:
-        return value;
-    case SetAnswers::Nothing:
-        break;
-    }
-    return false;
+    return !named || keyOf(named) == sent.target;
 }
 
-// Any line may be said twice, once: the same text right after the line before it.
+// Any line may be said twice, or more: the same text right after the line before it.
 bool ReplyLedger::repeatMayBe(QByteArrayView text) const
 {
-    return text == previousLine && !previousRepeated;
+    return text == previousLine;
 }
 
 bool ReplyLedger::contested(const Target &target) const
 {
-    const QByteArray key = keyOf(target);
-    const bool setsNamed = answersSets == SetAnswers::Unknown || answersSets == SetAnswers::Value;
+    return contestedBesides(keyOf(target), QByteArray());
+}
+
+// Whether anything unsettled names `target`, but for queries the same as `line`.
+bool ReplyLedger::contestedBesides(const QByteArray &target, const QByteArray &line) const
+{
     return std::any_of(unsettled.cbegin(), unsettled.cend(), [&](const Sent &sent) {
-        return sent.target == key && (sent.query || setsNamed);
+        return sent.target == target && sent.line != line;
     });
+}
+
+// Whether every line that could have sent the one arriving is the same query: then it is the
+// oldest one's answer, whichever it is, as the instrument answers in order.
+bool ReplyLedger::sameQueryOnly(const QList<qsizetype> &producers, const Sent *query) const
+{
+    if (producers.isEmpty())
+        return false;
+    const QByteArray &line = unsettled.at(producers.first()).line;
+    return unsettled.at(producers.first()).query && (!query || query->line == line)
+        && std::all_of(producers.cbegin(), producers.cend(),
+                       [&](qsizetype i) { return unsettled.at(i).line == line; });
 }
 
 std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
@@ -155,16 +160,21 @@ std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
                           [this](const QByteArray &word) { return answeredKinds.contains(word); });
     const QByteArray ownTarget = keyOf(namedIn(argumentsOf(readBack)));
     const QByteArray previousTarget = keyOf(namedIn(previousLine));
-    for (const QByteArray &word : std::as_const(words)) {
-        if (tried.contains(word))
-            continue;
-        const bool frequency = word == "FREQ?";
-        for (int i = 0; i < (frequency ? sources : channels); ++i) {
-            const QByteArray name =
-                (frequency ? "F" : "T") + QByteArray::number(frequency ? i + 1 : i);
-            if (name == ownTarget || name == previousTarget || contested(*targetNamed(name)))
+    // A source or channel that nothing unsettled names; where there is none (markers unanswered
+    // while the instrument was silent), one that only the same marker still owed names.
+    for (const bool again : {false, true}) {
+        for (const QByteArray &word : std::as_const(words)) {
+            if (tried.contains(word))
                 continue;
-            return word + ' ' + name;
+            const bool frequency = word == "FREQ?";
+            for (int i = 0; i < (frequency ? sources : channels); ++i) {
+                const QByteArray name =
+                    (frequency ? "F" : "T") + QByteArray::number(frequency ? i + 1 : i);
+                const QByteArray marker = word + ' ' + name;
+                if (name != ownTarget && name != previousTarget
+                    && !contestedBesides(name, again ? marker : QByteArray()))
+                    return marker;
+            }
         }
     }
     return std::nullopt;
@@ -174,12 +184,6 @@ std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
 // been answered, or never will be.
 void ReplyLedger::settleThrough(qsizetype index)
 {
-    for (qsizetype i = 0; i < index; ++i) {
-        const Sent &sent = unsettled.at(i);
-        if (!sent.query && !sent.maybeAnswered && answersSets == SetAnswers::Unknown
-            && ++setsUnanswered >= unansweredSetsToKnow)
-            answersSets = SetAnswers::Nothing;
-    }
     unsettled.erase(unsettled.cbegin(), unsettled.cbegin() + index + 1);
 }
 
@@ -188,8 +192,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     const QByteArray text = line.trimmed().toByteArray();
     if (text.isEmpty())
         return Verdict::Blank;
-    if (std::any_of(unsettled.cbegin(), unsettled.cend(),
-                    [&text](const Sent &sent) { return sent.line == text; }))
+    if (recentlySent.contains(text))
         return Verdict::Echo;
     // Echoes keep the line ends of the lines sent: only the instrument's own lines show how it
     // ends them.
@@ -201,23 +204,16 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     const qsizetype before = query ? unsettled.size() - 1 : unsettled.size();
     QList<qsizetype> producers;
     for (qsizetype i = 0; i < before; ++i)
-        if (couldSend(unsettled.at(i), text, named))
+        if (couldSend(unsettled.at(i), named))
             producers.append(i);
     const bool repeat = repeatMayBe(text);
     const QByteArray sameQueryBefore = std::exchange(previousQuery, QByteArray());
-    previousRepeated = repeat;
     previousLine = text;
-    // The identity is the identity query's, whichever of them it answers: it settles nothing, as
-    // a bridge's banner may have stood in for it before.
+    // The identity settles nothing, as a bridge's banner may have stood in for it before.
     const bool identity = !identityLine.isEmpty() && identityText(text) == identityLine;
-    if (identity)
-        producers.removeIf([this](qsizetype i) { return !unsettled.at(i).identity; });
-
-    for (const qsizetype i : std::as_const(producers))
-        unsettled[i].maybeAnswered = true;
 
     // A read-back is never answered with the identity.
-    if (query && couldSend(*query, text, named) && !(identity && !query->identity)) {
+    if (query && couldSend(*query, named) && !(identity && !query->identity)) {
         if (query->identity && (identity || (producers.isEmpty() && !repeat))) {
             // Taken for the log, but the identity query stays unsettled: a banner may have come
             // in the identity's place, and the identity may still come.
@@ -253,6 +249,13 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             tentative.clear();
             return Verdict::Reply;
         }
+        // The same query asked before, still unsettled: the oldest one's answer.
+        if (!repeat && !query->identity && sameQueryOnly(producers, query)) {
+            if (unsettled.at(producers.first()).owed)
+                ++lateLines;
+            settleThrough(producers.first());
+            return Verdict::Late;
+        }
         return Verdict::Doubtful;
     }
     if (!producers.isEmpty()) {
@@ -263,11 +266,9 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
                                        [this](qsizetype i) { return unsettled.at(i).query; });
         if (owedReadBack)
             ++lateLines;
-        if (producers.size() == 1 && !repeat && !identity) {
+        if ((producers.size() == 1 || sameQueryOnly(producers, nullptr)) && !repeat && !identity) {
             const Sent &from = unsettled.at(producers.first());
-            if (!from.query)
-                answersSets = named ? SetAnswers::Value : SetAnswers::Word;
-            else if (named)
+            if (from.query && named)
                 answeredKinds.insert(commandWord(from.line).toByteArray().toUpper());
             settleThrough(producers.first());
         }

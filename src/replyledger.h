@@ -41,9 +41,6 @@ public:
     };
     Q_ENUM(Verdict)
 
-    // How the instrument has shown that it answers set lines.
-    enum class SetAnswers { Unknown, Word, Value, Nothing };
-
     // A new connection: what was sent before stays unsettled; only the stream's own state goes.
     void connected();
     // `line` was written; a query now waits for its reply.
@@ -76,7 +73,6 @@ public:
     int lateLines = 0;
     // Queries asked to find the instrument's place that brought not a byte back.
     int silentMarkers = 0;
-    SetAnswers setAnswers() const { return answersSets; }
 
     // Once the instrument has ended one line on this connection, it ends them all: text without
     // a line end is then an unfinished line, never a reply.
@@ -96,13 +92,13 @@ private:
         bool identity = false;
         QByteArray target;   // the source or channel it names, "T3"
         bool owed = false;   // a query whose waits ended without its reply
-        bool maybeAnswered = false; // a line came that it could have sent
         bool unsure = false; // an identity query that took a line naming nothing: a banner may
                              // have come in the identity's place, and the identity may still come
     };
 
-    bool couldSend(const Sent &sent, QByteArrayView text,
-                   const std::optional<WireGrammar::Target> &named) const;
+    static bool couldSend(const Sent &sent, const std::optional<WireGrammar::Target> &named);
+    bool contestedBesides(const QByteArray &target, const QByteArray &line) const;
+    bool sameQueryOnly(const QList<qsizetype> &producers, const Sent *query) const;
     bool repeatMayBe(QByteArrayView text) const;
     const Sent *waitingQuery() const;
     void settleThrough(qsizetype index);
@@ -111,15 +107,13 @@ private:
     // Lines sent and not yet settled, oldest first; the last one may be the query that waits.
     QList<Sent> unsettled;
     bool waiting = false;
-    // The last line the instrument sent (not an echo), whether it was itself said twice, and the
-    // query whose sure reply it was, with no set line of that quantity sent since.
+    // The last line the instrument sent (not an echo), and the query whose sure reply it was, with
+    // no set line of that quantity sent since.
     QByteArray previousLine;
-    bool previousRepeated = false;
     QByteArray previousQuery;
+    QList<QByteArray> recentlySent; // an echo may come after the answer it goes with
     QByteArray identityLine; // the identity, as first given
     QByteArray tentative;
-    SetAnswers answersSets = SetAnswers::Unknown;
-    int setsUnanswered = 0; // set lines settled without an answer, while none has shown one
     QSet<QByteArray> answeredKinds; // query words the instrument has surely answered
     bool answeredInTime = false;
 };

@@ -60,6 +60,7 @@ struct LinkCore::Frame
     QByteArray bytes;
     QString line;
     bool wantsReply = false;
+    bool marker = false; // finding the instrument's place: it finds none of its own
     Exchange result;
     std::optional<ReplyReader> reader;
     std::optional<PlaceFinder> finder;
@@ -274,7 +275,7 @@ bool LinkCore::exchangeStep(Frame &frame)
         return look(frame, frame.reader->drain(now, sweepDeadline, connected), Step::Drained);
     case Step::Drained:
         frame.result.heard = frame.reader->heard;
-        if (!PlaceFinder::needed(ledger, frame.bytes, connected)) {
+        if (frame.marker || !PlaceFinder::needed(ledger, frame.bytes, connected)) {
             frame.step = Step::Write;
             return true;
         }
@@ -361,6 +362,7 @@ bool LinkCore::follow(Frame &frame, PlaceFinder::Next next)
         push(Step::Exchange);
         stack.back()->line = QString::fromLatin1(frame.finder->marker());
         stack.back()->wantsReply = true;
+        stack.back()->marker = true;
         return true;
     case PlaceFinder::Next::ConnectAfresh:
         --freshConnectionsLeft;

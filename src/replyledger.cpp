@@ -16,6 +16,9 @@ constexpr qsizetype echoedLines = 16;
 // The query words a marker may use, most telling first, and the sources or channels of each.
 const char *const markerWords[] = {"WIDTH?", "DELAY?", "AMPL?", "TRIG?", "FREQ?"};
 constexpr int channels = 9;
+// An identity shorter than this may read as an error word with its code ("ERR,3"), or as a word
+// a bridge says: it cannot show where the instrument has got to.
+constexpr qsizetype tellingIdentity = 8;
 constexpr int sources = 2;
 
 // "T3" for a line about channel 3: a key that outlives the line it came from.
@@ -56,6 +59,7 @@ void ReplyLedger::connected()
 {
     // A query cut off by the connection's end is owed like any other.
     waitsEnded();
+    justConnected = true;
     endsLines = false;
     endsNone = false;
     answeredInTime = false;
@@ -67,6 +71,7 @@ void ReplyLedger::sent(QByteArrayView line, bool query)
     entry.line = line.trimmed().toByteArray();
     entry.query = query;
     entry.identity = isIdentityQuery(entry.line);
+    entry.onConnecting = std::exchange(justConnected, false) && entry.identity;
     entry.target = keyOf(namedIn(argumentsOf(entry.line)));
     // A repeat of the last reply no longer reads as the same query's once its quantity is set.
     if (!query && !previousQuery.isEmpty() && sameQuantity(entry.line, previousQuery))
@@ -177,6 +182,14 @@ std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
             }
         }
     }
+    // Where every source and channel is named by something unsettled, the identity, if it tells.
+    // Right after the identity it could not be told from that one said twice: the read-back
+    // itself goes first, its reply shown nowhere, and the identity after it.
+    if (identityLine.size() >= tellingIdentity && !tried.contains(identityQuery)) {
+        if (identityText(previousLine) == identityLine && !tried.contains(own))
+            return readBack.toByteArray();
+        return QByteArray(identityQuery);
+    }
     return std::nullopt;
 }
 
@@ -209,17 +222,37 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     const bool repeat = repeatMayBe(text);
     const QByteArray sameQueryBefore = std::exchange(previousQuery, QByteArray());
     previousLine = text;
-    // The identity settles nothing, as a bridge's banner may have stood in for it before.
     const bool identity = !identityLine.isEmpty() && identityText(text) == identityLine;
+    // The identity, once given, comes again only from an identity query that has not given it
+    // yet: the oldest such one's, and everything sent before it has been answered. Not while a
+    // new connection's identity query waits: a bridge's banner may have come in the identity's
+    // place the first time, and comes again there.
+    if (identity && !repeat && identityLine.size() >= tellingIdentity
+        && !(query && query->onConnecting)) {
+        const auto asked = std::find_if(unsettled.cbegin(), unsettled.cend(), [](const Sent &sent) {
+            return sent.identity && !sent.gaveIdentity;
+        });
+        if (asked != unsettled.cend()) {
+            const qsizetype index = asked - unsettled.cbegin();
+            const bool answersWaiting = query && index == unsettled.size() - 1;
+            settleThrough(index);
+            if (!answersWaiting)
+                return Verdict::Late;
+            waiting = false;
+            return Verdict::Reply;
+        }
+    }
 
     // A read-back is never answered with the identity.
     if (query && couldSend(*query, named) && !(identity && !query->identity)) {
-        if (query->identity && (identity || (producers.isEmpty() && !repeat))) {
-            // Taken for the log, but the identity query stays unsettled: a banner may have come
-            // in the identity's place, and the identity may still come.
+        if (query->identity) {
+            // Taken for the log, whatever else may have sent it, but it settles nothing, and the
+            // identity query stays unsettled: a banner may have come in the identity's place,
+            // and the identity may still come.
             if (identityLine.isEmpty())
                 identityLine = identityText(text);
             unsettled.last().unsure = true;
+            unsettled.last().gaveIdentity = identityText(text) == identityLine;
             waiting = false;
             return Verdict::Reply;
         }

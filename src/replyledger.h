@@ -92,8 +92,11 @@ private:
         bool identity = false;
         QByteArray target;   // the source or channel it names, "T3"
         bool owed = false;   // a query whose waits ended without its reply
-        bool unsure = false; // an identity query that took a line naming nothing: a banner may
-                             // have come in the identity's place, and the identity may still come
+        bool unsure = false; // taken with a line that may not have been its own answer: its own
+                             // may still come
+        bool onConnecting = false; // the identity query of a new connection, which a bridge's
+                                   // banner may answer
+        bool gaveIdentity = false; // an identity query that took the identity
     };
 
     static bool couldSend(const Sent &sent, const std::optional<WireGrammar::Target> &named);
@@ -114,6 +117,7 @@ private:
     QList<QByteArray> recentlySent; // an echo may come after the answer it goes with
     QByteArray identityLine; // the identity, as first given
     QByteArray tentative;
+    bool justConnected = false;
     QSet<QByteArray> answeredKinds; // query words the instrument has surely answered
     bool answeredInTime = false;
 };

@@ -752,6 +752,18 @@ void tst_LinkCore::linesInOrder_data()
                        "< T4,200 = answer; shown 200",
                        "? AMPL? T4",
                        "< T4,5 = answer; shown 5"};
+    // Every source and channel has a set line not answered: no marker can name one that nothing
+    // unsettled names, and the identity finds the instrument's place. Right after the identity
+    // given on connecting, it could not be told from that one said twice: the width goes first.
+    QStringList everySet = {"> FREQ F1,1000", "> FREQ F2,1000"};
+    for (int channel = 0; channel < 9; ++channel)
+        everySet.append(QStringLiteral("> WIDTH T%1,10").arg(channel));
+    QTest::newRow("a set line on every source and channel, then a Get: the identity as marker")
+        << connected + everySet
+            + QStringList{"? WIDTH? T3 = sends WIDTH? T3", "< T3,10 = discarded",
+                          R"(~ = answer: ""; sends *IDN?)",
+                          "< " + id + " = answer; sends WIDTH? T3",
+                          "< T3,10 = answer; shown 10"};
     // The marker goes unanswered, and brings nothing: the width is held back. The next Get sends
     // a marker about another channel; the replies owed come before its own, which settles them.
     QTest::newRow("a marker unanswered: held back, and the next Get's marker settles it")

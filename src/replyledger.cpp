@@ -292,11 +292,18 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         return Verdict::Doubtful;
     }
     if (!producers.isEmpty()) {
-        const bool owedReadBack = std::any_of(producers.cbegin(), producers.cend(), [this](qsizetype i) {
-            return unsettled.at(i).owed && !unsettled.at(i).identity;
+        const bool owedReadBack =
+            std::any_of(producers.cbegin(), producers.cend(), [this](qsizetype i) {
+                return unsettled.at(i).owed && !unsettled.at(i).identity;
+            });
+        // Late where a reply still owed may have sent it; else a set line's answer, or a line
+        // about nothing asked (an identity already taken, said again).
+        const bool owedQuery = std::any_of(producers.cbegin(), producers.cend(), [this](qsizetype i) {
+            const Sent &sent = unsettled.at(i);
+            return sent.query && (sent.owed || !sent.identity);
         });
-        const bool sets = std::none_of(producers.cbegin(), producers.cend(),
-                                       [this](qsizetype i) { return unsettled.at(i).query; });
+        const bool sets = std::any_of(producers.cbegin(), producers.cend(),
+                                      [this](qsizetype i) { return !unsettled.at(i).query; });
         if (owedReadBack)
             ++lateLines;
         if ((producers.size() == 1 || sameQueryOnly(producers, nullptr)) && !repeat && !identity) {
@@ -305,7 +312,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
                 answeredKinds.insert(commandWord(from.line).toByteArray().toUpper());
             settleThrough(producers.first());
         }
-        return sets ? Verdict::SetAnswer : Verdict::Late;
+        return owedQuery ? Verdict::Late : sets ? Verdict::SetAnswer : Verdict::Unasked;
     }
     if (repeat)
         return Verdict::Repeat;

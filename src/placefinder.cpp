@@ -16,8 +16,8 @@ constexpr int markersPerReadBack = 2;
 
 bool PlaceFinder::needed(const ReplyLedger &ledger, QByteArrayView line, bool connected)
 {
-    const std::optional<Target> target = namedIn(argumentsOf(line));
-    return connected && !isIdentityQuery(line) && target && ledger.contested(*target);
+    return connected && !isIdentityQuery(line) && namedIn(argumentsOf(line))
+        && ledger.contested(line);
 }
 
 PlaceFinder::PlaceFinder(QByteArrayView readBack)
@@ -27,7 +27,7 @@ PlaceFinder::PlaceFinder(QByteArrayView readBack)
 
 bool PlaceFinder::settled(const ReplyLedger &ledger) const
 {
-    return !ledger.contested(*namedIn(argumentsOf(readBack)));
+    return !ledger.contested(readBack);
 }
 
 PlaceFinder::Next PlaceFinder::askMarker(const ReplyLedger &ledger)

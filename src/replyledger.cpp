@@ -125,9 +125,10 @@ bool ReplyLedger::repeatMayBe(QByteArrayView text) const
     return text == previousLine;
 }
 
-bool ReplyLedger::contested(const Target &target) const
+bool ReplyLedger::contested(QByteArrayView readBack) const
 {
-    return contestedBesides(keyOf(target), QByteArray());
+    const QByteArray line = readBack.trimmed().toByteArray();
+    return contestedBesides(keyOf(namedIn(argumentsOf(line))), line);
 }
 
 // Whether anything unsettled names `target`, but for queries the same as `line`.
@@ -282,12 +283,18 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             tentative.clear();
             return Verdict::Reply;
         }
-        // The same query asked before, still unsettled: the oldest one's answer.
+        // The same query asked before, still unsettled: the oldest one's answer. Its value is
+        // this query's too (no set line of its channel is unsettled between them), and this
+        // query's own reply may still come.
         if (!repeat && !query->identity && sameQueryOnly(producers, query)) {
             if (unsettled.at(producers.first()).owed)
                 ++lateLines;
             settleThrough(producers.first());
-            return Verdict::Late;
+            if (!named)
+                return Verdict::Late;
+            unsettled.last().unsure = true;
+            waiting = false;
+            return Verdict::Reply;
         }
         return Verdict::Doubtful;
     }

@@ -57,9 +57,9 @@ public:
     // Whether a read-back's waits have ended without its reply, and nothing has settled it since.
     bool readBackOwed() const;
     qsizetype owedCount() const;
-    // Whether anything still unsettled may yet send a line naming `target`: a reply to a
-    // read-back of it sent now could not be told from that line.
-    bool contested(const WireGrammar::Target &target) const;
+    // Whether anything still unsettled but the same query may yet send a line naming the source
+    // or channel `readBack` reads: its reply could not be told from that line.
+    bool contested(QByteArrayView readBack) const;
     // A query to find the instrument's place before `readBack` goes out: of a kind the instrument
     // has answered if it has, and not one of the kinds `tried`, about a source or channel that
     // nothing unsettled names, so that its reply is sure, and settles everything before it.

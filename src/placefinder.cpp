@@ -62,8 +62,10 @@ PlaceFinder::Next PlaceFinder::markerAnswered(ReplyLedger &ledger, bool heard, b
     if (!goOn)
         return Next::HoldBack;
     if (ledger.silentMarkers >= 2 && situation.connected && !situation.reconnectPending
-        && situation.freshConnectionsLeft > 0 && situation.timeForAfresh)
+        && situation.freshConnectionsLeft > 0 && situation.timeForAfresh) {
+        ledger.silentMarkers = 0; // two more silent ones before the next
         return Next::ConnectAfresh;
+    }
     if (heard && markersAsked < markersPerReadBack)
         return askMarker(ledger);
     return Next::HoldBack;

@@ -38,8 +38,8 @@ enum class LinkCore::Step {
     Exchange,
     Draining,
     Drained,
-    MarkerAsked,   // finding the instrument's place: a marker answered, or not
-    Afresh,        // finding it on a fresh connection
+    MarkerAsked, // finding the instrument's place: a marker answered, or not
+    Afresh,      // finding it on a fresh connection
     Write,
     Writing,
     Sent,
@@ -285,8 +285,7 @@ bool LinkCore::exchangeStep(Frame &frame)
         // A marker's value is not shown: its control may hold a value the user is typing.
         return follow(frame,
                       frame.finder->markerAnswered(ledger, childExchange.heard,
-                                                   connected && now < sweepDeadline,
-                                                   situation()));
+                                                   connected && now < sweepDeadline, situation()));
     case Step::Afresh:
         reconnecting = frame.wasReconnecting;
         if (!connected)

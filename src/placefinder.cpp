@@ -32,10 +32,10 @@ bool PlaceFinder::settled(const ReplyLedger &ledger) const
 
 PlaceFinder::Next PlaceFinder::askMarker(const ReplyLedger &ledger)
 {
-    const std::optional<QByteArray> marker = ledger.markerFor(readBack, triedWords);
-    if (!marker)
+    const std::optional<QByteArray> next = ledger.markerFor(readBack, triedWords);
+    if (!next)
         return Next::HoldBack;
-    markerLine = *marker;
+    markerLine = *next;
     triedWords.append(commandWord(markerLine).toByteArray());
     ++markersAsked;
     return Next::AskMarker;

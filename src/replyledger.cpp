@@ -305,10 +305,11 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             });
         // Late where a reply still owed may have sent it; else a set line's answer, or a line
         // about nothing asked (an identity already taken, said again).
-        const bool owedQuery = std::any_of(producers.cbegin(), producers.cend(), [this](qsizetype i) {
-            const Sent &sent = unsettled.at(i);
-            return sent.query && (sent.owed || !sent.identity);
-        });
+        const bool owedQuery =
+            std::any_of(producers.cbegin(), producers.cend(), [this](qsizetype i) {
+                const Sent &sent = unsettled.at(i);
+                return sent.query && (sent.owed || !sent.identity);
+            });
         const bool sets = std::any_of(producers.cbegin(), producers.cend(),
                                       [this](qsizetype i) { return !unsettled.at(i).query; });
         if (owedReadBack)

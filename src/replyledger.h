@@ -115,7 +115,7 @@ private:
     QByteArray previousLine;
     QByteArray previousQuery;
     QList<QByteArray> recentlySent; // an echo may come after the answer it goes with
-    QByteArray identityLine; // the identity, as first given
+    QByteArray identityLine;        // the identity, as first given
     QByteArray tentative;
     bool justConnected = false;
     QSet<QByteArray> answeredKinds; // query words the instrument has surely answered

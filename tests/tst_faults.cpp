@@ -495,8 +495,8 @@ void tst_Faults::unansweredSweeps_data()
     const QStringList widthHeld = {"WIDTH? T3=2500"};
     QTest::newRow("identity never answered, one Get held 2.5 s")
         << 0 << QStringList{"*IDN?"} << widthHeld << 0 << QList<int>{38, 38, 38}
-        << QStringList{QString(), QString(), QString()} << qint64(10000) << QStringList()
-        << getHeld << QStringList();
+        << QStringList{QString(), QString(), QString()} << qint64(10000) << QStringList() << getHeld
+        << QStringList();
 }
 
 // An instrument that stops answering gives the window back within two read-backs' waits;

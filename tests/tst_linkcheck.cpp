@@ -162,12 +162,10 @@ void tst_LinkCheck::everyInterleaving_data()
     Habits deviceServer;
     deviceServer.deviceServer = true;
     deviceServer.identity = false;
-    QTest::newRow("device server, no identity")
-        << QList<Habits>{deviceServer};
+    QTest::newRow("device server, no identity") << QList<Habits>{deviceServer};
     Habits kept;
     kept.setAnswer = 3;
-    QTest::newRow("sets confirmed with the value kept")
-        << QList<Habits>{kept};
+    QTest::newRow("sets confirmed with the value kept") << QList<Habits>{kept};
     Habits prompted;
     prompted.echo = 2;
     QTest::newRow("echo behind a prompt") << QList<Habits>{prompted};
@@ -175,13 +173,11 @@ void tst_LinkCheck::everyInterleaving_data()
     stuck.banner = "ser2net port tcp,4000";
     stuck.identity = false;
     stuck.mute = {"AMPL?"};
-    QTest::newRow("banner, no identity, amplitude never answered")
-        << QList<Habits>{stuck};
+    QTest::newRow("banner, no identity, amplitude never answered") << QList<Habits>{stuck};
     Habits errors;
     errors.identity = false;
     errors.errorKind = "AMPL?";
-    QTest::newRow("no identity, amplitude answered ERR,3")
-        << QList<Habits>{errors};
+    QTest::newRow("no identity, amplitude answered ERR,3") << QList<Habits>{errors};
     Habits promptAfter;
     promptAfter.promptAfter = true;
     QTest::newRow("prompt after each answer") << QList<Habits>{promptAfter};

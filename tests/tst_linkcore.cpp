@@ -254,8 +254,7 @@ void tst_LinkCore::habits_data()
 
     Habits plain;
     QTest::newRow("plain instrument, Get, Set, Update data")
-        << plain << QList<Click>{getWidth3, setWidth3, update} << Lateness{} << 1 << qint64(1000)
-       ;
+        << plain << QList<Click>{getWidth3, setWidth3, update} << Lateness{} << 1 << qint64(1000);
 
     // A serial instrument behind a device server keeps what it owes across connections: the width
     // held 6 s comes out on the fresh connection, where the amplitude's reply is awaited.
@@ -384,9 +383,8 @@ void tst_LinkCore::unansweredSweeps_data()
     QTest::newRow("six replies held 3.4 s")
         << 0 << QStringList() << QStringList{"AMPL? T1=3400", "WIDTH? T2=3400", "DELAY? T3=3400",
                                              "TRIG? T4=3400", "AMPL? T5=3400",  "WIDTH? T6=3400"}
-        << 0 << QList<int>{24, 31, 38}
-        << QStringList{lateness.arg(16), lateness.arg(9), QString()} << qint64(10001)
-        << QStringList() << QStringList() << QStringList();
+        << 0 << QList<int>{24, 31, 38} << QStringList{lateness.arg(16), lateness.arg(9), QString()}
+        << qint64(10001) << QStringList() << QStringList() << QStringList();
     // One Get whose reply comes after both waits; then the instrument is prompt again. The held
     // reply comes while the first frequency is read, which nothing owed names: it settles the
     // width, and every press reads every value.
@@ -394,8 +392,8 @@ void tst_LinkCore::unansweredSweeps_data()
     const QStringList widthHeld = {"WIDTH? T3=2500"};
     QTest::newRow("identity never answered, one Get held 2.5 s")
         << 0 << QStringList{"*IDN?"} << widthHeld << 0 << QList<int>{38, 38, 38}
-        << QStringList{QString(), QString(), QString()} << qint64(10000) << QStringList()
-        << getHeld << QStringList();
+        << QStringList{QString(), QString(), QString()} << qint64(10000) << QStringList() << getHeld
+        << QStringList();
     // Each press: the amplitude of T0 owed, and no identity to show that nothing more comes.
     QTest::newRow("identity never answered, one kind never answered")
         << 0 << QStringList{"*IDN?", "AMPL? T0"} << QStringList() << 0 << QList<int>{1 + 38, 1 + 38}
@@ -415,8 +413,8 @@ void tst_LinkCore::unansweredSweeps_data()
     // settles nothing.
     QTest::newRow("bridge's banner, identity never answered, one Get held 2.5 s")
         << 0 << QStringList{"*IDN?"} << widthHeld << 0 << QList<int>{38, 38, 38}
-        << QStringList{QString(), QString(), QString()} << qint64(10000) << QStringList()
-        << getHeld << QStringList{"banner"};
+        << QStringList{QString(), QString(), QString()} << qint64(10000) << QStringList() << getHeld
+        << QStringList{"banner"};
     QTest::newRow("identity without a comma, set lines unanswered, one Get held 2.5 s")
         << 0 << QStringList() << widthHeld << 0 << QList<int>{38, 38}
         << QStringList{QString(), QString()} << qint64(10000) << QStringList()
@@ -525,11 +523,16 @@ void tst_LinkCore::linesInOrder_data()
     const QString unanswered = QStringLiteral(R"(~ = answer: "")");
     // A first reply that names its channel settles the identity query: nothing it may still send
     // (a banner may have come in the identity's place) can be taken for anything.
-    const QStringList settled = connected + QStringList{"? FREQ? F1", "< F1,1000 = answer; shown 1000"};
-    QTest::newRow("in step: echo, blank line, set answer, reply")
-        << settled + QStringList{"> WIDTH T3,350", "< WIDTH T3,350 = discarded", "< OK = discarded",
-                                 "? WIDTH? T3",    "< WIDTH? T3 = discarded",    "< ",
-                                 "< T3,350 = answer; shown 350"};
+    const QStringList settled =
+        connected + QStringList{"? FREQ? F1", "< F1,1000 = answer; shown 1000"};
+    QTest::newRow("in step: echo, blank line, set answer, reply") << settled
+            + QStringList{"> WIDTH T3,350",
+                          "< WIDTH T3,350 = discarded",
+                          "< OK = discarded",
+                          "? WIDTH? T3",
+                          "< WIDTH? T3 = discarded",
+                          "< ",
+                          "< T3,350 = answer; shown 350"};
     // A set line may be answered with its channel and the value kept: a Get of a channel just set,
     // its set line not answered yet, sends a marker first. The marker's reply can come from
     // nothing else, and settles the set line; the marker's value is not shown.
@@ -539,8 +542,7 @@ void tst_LinkCore::linesInOrder_data()
                           "< T0,500 = answer; sends WIDTH? T3", "< T3,350 = answer; shown 350"};
     // A reply about another channel is shown nowhere, and the query is owed: the next Get of its
     // channel sends a marker, and the width's own reply, late, settles it.
-    QTest::newRow("a reply about another channel: shown nowhere, the query owed")
-        << connected
+    QTest::newRow("a reply about another channel: shown nowhere, the query owed") << connected
             + QStringList{"? WIDTH? T5",
                           "< T4,300 = discarded",
                           unanswered,
@@ -552,14 +554,12 @@ void tst_LinkCore::linesInOrder_data()
     // the identity query may still send.
     QTest::newRow("a line that names nothing, while the identity may still come: shown nowhere")
         << connected + QStringList{"? WIDTH? T5", "< CH4,300 = discarded", unanswered};
-    QTest::newRow("a word after a reply, in time: discarded")
-        << connected
+    QTest::newRow("a word after a reply, in time: discarded") << connected
             + QStringList{"? AMPL? T5", "< T5,2.9 = answer; shown 2.9", "< OK = discarded",
                           "? WIDTH? T5", "< T5,705 = answer; shown 705"};
     // A line that names nothing may be the query's error word, or a word said after an earlier
     // reply: the query's own reply may still come, and the next Get of its channel sends a marker.
-    QTest::newRow("a word taken for a reply, then the reply itself: late")
-        << settled
+    QTest::newRow("a word taken for a reply, then the reply itself: late") << settled
             + QStringList{"? WIDTH? T5",
                           "< OK",
                           R"(~ = answer: "OK\r\n")",
@@ -567,11 +567,9 @@ void tst_LinkCore::linesInOrder_data()
                           "< T5,705 = late",
                           "< F1,1000 = answer; sends DELAY? T5",
                           "< T5,0 = answer; shown 0"};
-    QTest::newRow("set line confirmed with its value, then a Get of another quantity")
-        << connected
+    QTest::newRow("set line confirmed with its value, then a Get of another quantity") << connected
             + QStringList{"> WIDTH T3,350", "? DELAY? T3 = sends DELAY? T0", "< T3,350 = discarded",
-                          "< T0,0 = answer; sends DELAY? T3",
-                          "< T3,0 = answer; shown 0"};
+                          "< T0,0 = answer; sends DELAY? T3", "< T3,0 = answer; shown 0"};
     // The reply reads as the confirmation said twice: shown nowhere, and owed. The next Get of
     // the channel sends a marker first.
     QTest::newRow("set line confirmed, then a Get of it that reads the same: shown nowhere, owed")
@@ -586,12 +584,15 @@ void tst_LinkCore::linesInOrder_data()
                           "< T3,0 = answer; shown 0"};
     // The same query owed goes out again at once: whichever of the two answers, the value is the
     // width's. The second one's own reply may still come, and is late.
-    QTest::newRow("the same query owed: sent at once, shown, its own reply late")
-        << connected
-            + QStringList{"? WIDTH? T3", unanswered, "? WIDTH? T3", "< T3,200 = answer; shown 200",
-                          "? FREQ? F1", "< T3,200 = late", "< F1,1000 = answer; shown 1000"};
-    QTest::newRow("another channel's confirmation while a held reply is owed")
-        << connected
+    QTest::newRow("the same query owed: sent at once, shown, its own reply late") << connected
+            + QStringList{"? WIDTH? T3",
+                          unanswered,
+                          "? WIDTH? T3",
+                          "< T3,200 = answer; shown 200",
+                          "? FREQ? F1",
+                          "< T3,200 = late",
+                          "< F1,1000 = answer; shown 1000"};
+    QTest::newRow("another channel's confirmation while a held reply is owed") << connected
             + QStringList{"> WIDTH T4,350",
                           "? WIDTH? T3",
                           "< T4,350 = discarded",
@@ -609,8 +610,7 @@ void tst_LinkCore::linesInOrder_data()
             + QStringList{"> WIDTH T3,350", "< T3,350 = discarded", "< T3,350 = discarded",
                           "? DELAY? T3", "< T3,0 = answer; shown 0"};
     // The width's reply said once more, late, while the marker for the Get after the set waits.
-    QTest::newRow("a reply said twice, its quantity set in between")
-        << connected
+    QTest::newRow("a reply said twice, its quantity set in between") << connected
             + QStringList{"? WIDTH? T3",
                           "< T3,200 = answer; shown 200",
                           "> WIDTH T3,350",
@@ -618,14 +618,13 @@ void tst_LinkCore::linesInOrder_data()
                           "< T3,200 = discarded",
                           "< T0,500 = answer; sends WIDTH? T3",
                           "< T3,350 = answer; shown 350"};
-    QTest::newRow("confirmed, then a Get of another quantity whose value is the same")
-        << connected
+    QTest::newRow("confirmed, then a Get of another quantity whose value is the same") << connected
             + QStringList{"> WIDTH T3,350", "< T3,350 = discarded", "? DELAY? T3",
                           "< T3,350 = discarded", unanswered};
     QTest::newRow("the same reply after its quantity was set, from one that never repeats")
-        << connected
-            + QStringList{"? WIDTH? T3", "< T3,200 = answer; shown 200", "> WIDTH T3,350",
-                          "< ERR = discarded", "? WIDTH? T3", "< T3,200 = answer; shown 200"};
+        << connected + QStringList{"? WIDTH? T3",    "< T3,200 = answer; shown 200",
+                                   "> WIDTH T3,350", "< ERR = discarded",
+                                   "? WIDTH? T3",    "< T3,200 = answer; shown 200"};
     // The second Get may have taken the first one's reply said twice: its own, when it comes, is
     // late.
     QTest::newRow("a reply sent twice, the same query asked twice") << connected
@@ -668,8 +667,7 @@ void tst_LinkCore::linesInOrder_data()
         << QStringList{"connect",
                        QLatin1String("< \xff\xfb\x03\xff\xfb\x01") + id + R"( = answer: ")"
                            + notText + R"(\u0003)" + notText + R"(\u0001)" + id + R"(\r\n")",
-                       "? WIDTH? T3",
-                       "< T3,200 = answer; shown 200"};
+                       "? WIDTH? T3", "< T3,200 = answer; shown 200"};
     QTest::newRow("identity without a comma, set lines unanswered")
         << QStringList{"connect",
                        "< DG318 = answer",
@@ -682,8 +680,7 @@ void tst_LinkCore::linesInOrder_data()
                        "< T4,200 = late",
                        "< T0,0 = answer; sends DELAY? T4",
                        "< T4,0 = answer; shown 0"};
-    QTest::newRow("set line confirmed in volts, then a Get of the delay")
-        << connected
+    QTest::newRow("set line confirmed in volts, then a Get of the delay") << connected
             + QStringList{"> AMPL T3,2500", "< T3,2.5 = discarded", "? DELAY? T3",
                           "< T3,0 = answer; shown 0"};
     QTest::newRow("amplitude confirmed in the millivolts it was set in, then a Get of it")
@@ -691,13 +688,13 @@ void tst_LinkCore::linesInOrder_data()
             + QStringList{"> AMPL T6,4870", "< T6,4870 = discarded", "? AMPL? T6",
                           "< T6,4.87 = answer; shown 4.87"};
     QTest::newRow("set line confirmed with a value clamped, then a Get of another quantity")
-        << connected
-            + QStringList{"> WIDTH T4,350",   "< T4,350 = discarded", "? FREQ? F1",
-                          "< F1,1000 = answer; shown 1000", "> WIDTH T3,5", "< T3,10 = discarded",
-                          "? AMPL? T3",       "< T3,5 = answer; shown 5"};
+        << connected + QStringList{"> WIDTH T4,350", "< T4,350 = discarded",
+                                   "? FREQ? F1",     "< F1,1000 = answer; shown 1000",
+                                   "> WIDTH T3,5",   "< T3,10 = discarded",
+                                   "? AMPL? T3",     "< T3,5 = answer; shown 5"};
     QTest::newRow("identity behind a prompt")
-        << QStringList{"connect", "< > " + id + R"( = answer: ")" + id + R"(\r\n")",
-                       "? WIDTH? T3", "< T3,200 = answer; shown 200"};
+        << QStringList{"connect", "< > " + id + R"( = answer: ")" + id + R"(\r\n")", "? WIDTH? T3",
+                       "< T3,200 = answer; shown 200"};
     // A bridge's prompt in front of the instrument's: both are dropped.
     QTest::newRow("two prompts before the reply") << connected
             + QStringList{"? WIDTH? T3", R"(< $ > T3,210 = answer: "T3,210\r\n"; shown 210)"};
@@ -727,10 +724,9 @@ void tst_LinkCore::linesInOrder_data()
                           "< T0,500 = answer; sends DELAY? T3",
                           "< T3,0 = answer; shown 0"};
     QTest::newRow("a reply said three times")
-        << settled
-            + QStringList{"? WIDTH? T3", "< T3,200 = answer; shown 200", "? DELAY? T3",
-                          "< T3,200 = discarded", "< T3,200 = discarded",
-                          "< T3,0 = answer; shown 0"};
+        << settled + QStringList{"? WIDTH? T3",          "< T3,200 = answer; shown 200",
+                                 "? DELAY? T3",          "< T3,200 = discarded",
+                                 "< T3,200 = discarded", "< T3,0 = answer; shown 0"};
     // Accepted, a set line is answered "OK"; refused, with the value kept: how one was answered
     // says nothing of the next.
     QTest::newRow("a refused set answered late with the value kept, after one answered OK")
@@ -767,8 +763,7 @@ void tst_LinkCore::linesInOrder_data()
         << connected + everySet
             + QStringList{"? WIDTH? T3 = sends WIDTH? T3", "< T3,10 = discarded",
                           R"(~ = answer: ""; sends *IDN?)",
-                          "< " + id + " = answer; sends WIDTH? T3",
-                          "< T3,10 = answer; shown 10"};
+                          "< " + id + " = answer; sends WIDTH? T3", "< T3,10 = answer; shown 10"};
     // The marker goes unanswered, and brings nothing: the width is held back. The next Get sends
     // a marker about another channel; the replies owed come before its own, which settles them.
     QTest::newRow("a marker unanswered: held back, and the next Get's marker settles it")

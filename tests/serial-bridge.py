@@ -9,10 +9,9 @@
 # shows, by the names a screen reader hears. Prints "values: N of 38 as the instrument holds
 # them" and exits 0 only if all 38 are, and the identity came through the bridge unchanged.
 # With "held" last, the instrument never answers *IDN? and holds its first answer to WIDTH? T3
-# back 5 s, behind a serial line that stays up while ser2net closes and reopens the port: the
-# window connects afresh to find where the instrument has got to, and the held width comes out
-# on the new connection, while the delay's reply is awaited. Today the delay shows the width:
-# an expected failure, until the window no longer trusts a fresh connection to carry nothing owed.
+# back 5 s, behind a serial line that stays up should ser2net close and reopen the port, so
+# that what it owes outlives any connection: no control may show the held width but T3's width,
+# and two presses of Update data must bring T3's delay back.
 # Usage: tests/serial-bridge.py SIMULATOR_ADDRESS BRIDGE_ADDRESS PROGRAM_PID PROGRAM_LOG [held]
 import socket
 import sys
@@ -140,23 +139,35 @@ def swept(log):
     return last in text and "answer:" in text.split(last)[-1]
 
 
+def presses_over(log):
+    """Presses of Update data over: T8's trigger, the last read-back, answered, or a stop line."""
+    text = open(log).read()
+    answered = sum("answer:" in part for part in text.split('query: "TRIG? T8\\r\\n"')[1:])
+    return answered + text.count("Update data stopped")
+
+
 def held(simulator, bridge, pid, log):
-    """The held width across a reconnection: where the delay of T3 ends up."""
+    """The held width: where it ends up, after one press of Update data and after two."""
     with socket.create_connection((simulator, 4000), timeout=WAIT) as connection:
         exchange(connection, settings())  # set lines only: the hold is for the window's query
     objects = connect_and_update(pid, bridge)
-    until(lambda: swept(log))
-    lines = open(log).read().splitlines()
-    afresh = any(line.startswith("Connecting afresh") for line in lines)
-    delay, width = shown(objects["T3 delay (ps)"]), "%d" % (1010 + 111 * 3)
-    print("held width of T3 across a reconnection (%s): T3 delay (ps) shows %r" %
-          ("connected afresh" if afresh else "no fresh connection", delay))
-    if afresh and same(delay, width):
-        print("expected failure: the width held back, %s, shows in T3's delay" % width)
-        return 0
-    print("UNEXPECTED: the held width no longer shows in T3's delay; this check expects it "
-          "still, and must change with the program", file=sys.stderr)
-    return 1
+    until(lambda: presses_over(log) >= 1)
+    first = shown(objects["T3 delay (ps)"])
+    press(objects["Update data"])
+    until(lambda: presses_over(log) >= 2)
+    second = shown(objects["T3 delay (ps)"])
+    afresh = any(line.startswith("Connecting afresh") for line in open(log).read().splitlines())
+    width, delay = "%d" % (1010 + 111 * 3), "%s" % (1500.5 + 1000 * 3)
+    print("held width of T3 (%s), %s no fresh connection: T3 delay (ps) shows %r, then %r" %
+          (width, "with a" if afresh else "and", first, second))
+    if same(first, width) or same(second, width):
+        print("FAILED: the held width shows in T3's delay", file=sys.stderr)
+        return 1
+    if not same(second, delay):
+        print("FAILED: two presses of Update data leave T3's delay without its value %s" % delay,
+              file=sys.stderr)
+        return 1
+    return 0
 
 
 def main():

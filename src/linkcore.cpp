@@ -24,7 +24,7 @@ constexpr qint64 waitMs = 1000;
 // bridge that drops its clients) would otherwise be called again and again, for ever.
 constexpr int lossesToStop = 3;
 constexpr qint64 lossWindowMs = 10000;
-// Where markers bring nothing back, a press connects afresh at most this often: each costs the
+// Where markers bring nothing back, a Get connects afresh at most this often: each costs the
 // identity exchange, up to 2 s, on top of the read-back's own waits.
 constexpr int freshConnectionsPerPress = 1;
 } // namespace
@@ -471,7 +471,7 @@ bool LinkCore::sweepStep(Frame &frame)
         readBack.heard = exchange.heard;
         readBack.lateLines = ledger.lateLines - frame.lateBefore;
         const std::optional<QString> stop =
-            frame.sweep->after(readBack, freshConnectionsLeft == 0, now);
+            frame.sweep->after(readBack, now);
         sweepDeadline = frame.sweep->deadline();
         if (stop) {
             log(*stop);
@@ -494,7 +494,9 @@ bool LinkCore::sweepStep(Frame &frame)
     push(Step::ReadBack);
     stack.back()->line = frame.lines.at(next);
     stack.back()->control = frame.controls.value(next);
-    stack.back()->press = next == 0;
+    // Update data connects afresh never: a silent instrument gives the window back sooner.
+    if (next == 0)
+        freshConnectionsLeft = 0;
     return true;
 }
 

@@ -50,7 +50,7 @@ std::optional<QString> UpdateSweep::stopBefore(qint64 now) const
     return std::nullopt;
 }
 
-std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUnfound, qint64 now)
+std::optional<QString> UpdateSweep::after(const ReadBack &readBack, qint64 now)
 {
     lateLines += readBack.lateLines;
     if (!readBack.replied || readBack.lateLines > 0)
@@ -61,13 +61,8 @@ std::optional<QString> UpdateSweep::after(const ReadBack &readBack, bool placeUn
     const int notSent = left() + (readBack.heldBack ? 1 : 0);
     // An instrument that answers, but only after the waits, would have each read-back wait for
     // the one before it: none of the rest could be taken.
-    if (readBack.heldBack && readBack.heard) {
-        if (!placeUnfound)
-            return answersLate(notSent);
-        return QStringLiteral("Update data stopped: where the instrument has got to cannot be "
-                              "found, even on a fresh connection, %1 not sent")
-            .arg(notSent);
-    }
+    if (readBack.heldBack && readBack.heard)
+        return answersLate(notSent);
     // Its waits were cut short at the time given to an instrument that answers late.
     if (lateLines > 0 && now >= lateBudget && notSent > 0)
         return answersLate(notSent);

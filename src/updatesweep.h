@@ -36,9 +36,8 @@ public:
     }
     // Before the next read-back: the log line that stops the sweep, if it stops.
     std::optional<QString> stopBefore(qint64 now) const;
-    // After one: the log line that stops the sweep, if it stops. `placeUnfound`: no fresh
-    // connection was left to find where the instrument has got to.
-    std::optional<QString> after(const ReadBack &readBack, bool placeUnfound, qint64 now);
+    // After one: the log line that stops the sweep, if it stops.
+    std::optional<QString> after(const ReadBack &readBack, qint64 now);
     int left() const { return total - done; }
     void started() { ++done; }
 

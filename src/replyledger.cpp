@@ -60,6 +60,7 @@ void ReplyLedger::connected()
     // A query cut off by the connection's end is owed like any other.
     waitsEnded();
     justConnected = true;
+    connecting = true;
     endsLines = false;
     endsNone = false;
     answeredInTime = false;
@@ -81,11 +82,15 @@ void ReplyLedger::sent(QByteArrayView line, bool query)
     if (recentlySent.size() > echoedLines)
         recentlySent.removeFirst();
     tentative.clear();
+    // Set lines pile up while the instrument answers none; the oldest is let go, but the channel
+    // it names stays one that an answer may still name, until something settles it.
     if (unsettled.size() > rememberedLines) {
         const auto forgettable = std::find_if(unsettled.cbegin(), unsettled.cend() - 1,
                                               [](const Sent &sent) { return !sent.query; });
-        if (forgettable != unsettled.cend() - 1)
+        if (forgettable != unsettled.cend() - 1) {
+            forgotten.insert(forgettable->target);
             unsettled.erase(forgettable);
+        }
     }
     waiting = query;
 }
@@ -134,9 +139,17 @@ bool ReplyLedger::contested(QByteArrayView readBack) const
 // Whether anything unsettled names `target`, but for queries the same as `line`.
 bool ReplyLedger::contestedBesides(const QByteArray &target, const QByteArray &line) const
 {
-    return std::any_of(unsettled.cbegin(), unsettled.cend(), [&](const Sent &sent) {
-        return sent.target == target && sent.line != line;
-    });
+    return forgotten.contains(target)
+        || std::any_of(unsettled.cbegin(), unsettled.cend(), [&](const Sent &sent) {
+               return sent.target == target && sent.line != line;
+           });
+}
+
+// Whether only set lines name `target`: a marker about it settles them, whichever answers.
+bool ReplyLedger::namedBySetsOnly(const QByteArray &target) const
+{
+    return std::none_of(unsettled.cbegin(), unsettled.cend(),
+                        [&](const Sent &sent) { return sent.target == target && sent.query; });
 }
 
 // Whether every line that could have sent the one arriving is the same query: then it is the
@@ -167,8 +180,10 @@ std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
     const QByteArray ownTarget = keyOf(namedIn(argumentsOf(readBack)));
     const QByteArray previousTarget = keyOf(namedIn(previousLine));
     // A source or channel that nothing unsettled names; where there is none (markers unanswered
-    // while the instrument was silent), one that only the same marker still owed names.
-    for (const bool again : {false, true}) {
+    // while the instrument was silent), one that only the same marker still owed names; then one
+    // that only set lines name: whichever of them answers, each line about it settles the
+    // oldest, and the marker's own reply is sure once they have.
+    for (const int pass : {0, 1, 2}) {
         for (const QByteArray &word : std::as_const(words)) {
             if (tried.contains(word))
                 continue;
@@ -177,8 +192,10 @@ std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
                 const QByteArray name =
                     (frequency ? "F" : "T") + QByteArray::number(frequency ? i + 1 : i);
                 const QByteArray marker = word + ' ' + name;
-                if (name != ownTarget && name != previousTarget
-                    && !contestedBesides(name, again ? marker : QByteArray()))
+                const bool free = pass == 0 ? !contestedBesides(name, QByteArray())
+                    : pass == 1             ? !contestedBesides(name, marker)
+                                            : namedBySetsOnly(name);
+                if (name != ownTarget && name != previousTarget && free)
                     return marker;
             }
         }
@@ -198,7 +215,23 @@ std::optional<QByteArray> ReplyLedger::markerFor(QByteArrayView readBack,
 // been answered, or never will be.
 void ReplyLedger::settleThrough(qsizetype index)
 {
+    forgotten.clear(); // older than anything still listed
     unsettled.erase(unsettled.cbegin(), unsettled.cbegin() + index + 1);
+}
+
+// A line that one of several unsettled lines sent: whichever it was, everything before the oldest
+// of them has been answered, and so has the oldest, unless it may send more than one line.
+void ReplyLedger::settleOldest(const QList<qsizetype> &producers, bool forgottenMay)
+{
+    if (forgottenMay) {
+        forgotten.clear();
+        return;
+    }
+    const qsizetype oldest = producers.first();
+    if (!unsettled.at(oldest).unsure)
+        settleThrough(oldest);
+    else if (oldest > 0)
+        settleThrough(oldest - 1);
 }
 
 ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
@@ -220,6 +253,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     for (qsizetype i = 0; i < before; ++i)
         if (couldSend(unsettled.at(i), named))
             producers.append(i);
+    const bool forgottenMay = named ? forgotten.contains(keyOf(named)) : !forgotten.isEmpty();
     const bool repeat = repeatMayBe(text);
     const QByteArray sameQueryBefore = std::exchange(previousQuery, QByteArray());
     previousLine = text;
@@ -228,8 +262,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
     // yet: the oldest such one's, and everything sent before it has been answered. Not while a
     // new connection's identity query waits: a bridge's banner may have come in the identity's
     // place the first time, and comes again there.
-    if (identity && !repeat && identityLine.size() >= tellingIdentity
-        && !(query && query->onConnecting)) {
+    if (identity && !repeat && identityLine.size() >= tellingIdentity && !connecting) {
         const auto asked = std::find_if(unsettled.cbegin(), unsettled.cend(), [](const Sent &sent) {
             return sent.identity && !sent.gaveIdentity;
         });
@@ -254,10 +287,11 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
                 identityLine = identityText(text);
             unsettled.last().unsure = true;
             unsettled.last().gaveIdentity = identityText(text) == identityLine;
+            connecting = connecting && !query->onConnecting;
             waiting = false;
             return Verdict::Reply;
         }
-        if (producers.isEmpty() && (!repeat || query->line == sameQueryBefore)) {
+        if (producers.isEmpty() && !forgottenMay && (!repeat || query->line == sameQueryBefore)) {
             endsNone = endsNone || !ended;
             // A word without a code ("OK", "ERR") may be one the instrument says after each
             // reply: the reply, unless a better one comes within the reply wait.
@@ -286,7 +320,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
         // The same query asked before, still unsettled: the oldest one's answer. Its value is
         // this query's too (no set line of its channel is unsettled between them), and this
         // query's own reply may still come.
-        if (!repeat && !query->identity && sameQueryOnly(producers, query)) {
+        if (!repeat && !forgottenMay && !query->identity && sameQueryOnly(producers, query)) {
             if (unsettled.at(producers.first()).owed)
                 ++lateLines;
             settleThrough(producers.first());
@@ -296,9 +330,11 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             waiting = false;
             return Verdict::Reply;
         }
+        if (!repeat && named && (!producers.isEmpty() || forgottenMay))
+            settleOldest(producers, forgottenMay);
         return Verdict::Doubtful;
     }
-    if (!producers.isEmpty()) {
+    if (!producers.isEmpty() || forgottenMay) {
         const bool owedReadBack =
             std::any_of(producers.cbegin(), producers.cend(), [this](qsizetype i) {
                 return unsettled.at(i).owed && !unsettled.at(i).identity;
@@ -310,15 +346,21 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
                 const Sent &sent = unsettled.at(i);
                 return sent.query && (sent.owed || !sent.identity);
             });
-        const bool sets = std::any_of(producers.cbegin(), producers.cend(),
-                                      [this](qsizetype i) { return !unsettled.at(i).query; });
+        const bool sets = forgottenMay
+            || std::any_of(producers.cbegin(), producers.cend(),
+                           [this](qsizetype i) { return !unsettled.at(i).query; });
         if (owedReadBack)
             ++lateLines;
-        if ((producers.size() == 1 || sameQueryOnly(producers, nullptr)) && !repeat && !identity) {
+        if ((producers.size() == 1 || sameQueryOnly(producers, nullptr)) && !forgottenMay && !repeat
+            && !identity) {
             const Sent &from = unsettled.at(producers.first());
             if (from.query && named)
                 answeredKinds.insert(commandWord(from.line).toByteArray().toUpper());
             settleThrough(producers.first());
+        } else if (!repeat && named) {
+            // Not a line naming nothing: a bridge's banner, an identity said again, a word of its
+            // own may be one, and come from none of them.
+            settleOldest(producers, forgottenMay);
         }
         return owedQuery ? Verdict::Late : sets ? Verdict::SetAnswer : Verdict::Unasked;
     }
@@ -349,6 +391,7 @@ void ReplyLedger::waitsEnded()
 {
     if (!waiting)
         return;
+    connecting = connecting && !unsettled.last().onConnecting;
     unsettled.last().owed = true;
     waiting = false;
 }

@@ -101,6 +101,8 @@ private:
 
     static bool couldSend(const Sent &sent, const std::optional<WireGrammar::Target> &named);
     bool contestedBesides(const QByteArray &target, const QByteArray &line) const;
+    bool namedBySetsOnly(const QByteArray &target) const;
+    void settleOldest(const QList<qsizetype> &producers, bool forgottenMay);
     bool sameQueryOnly(const QList<qsizetype> &producers, const Sent *query) const;
     bool repeatMayBe(QByteArrayView text) const;
     const Sent *waitingQuery() const;
@@ -118,6 +120,11 @@ private:
     QByteArray identityLine;        // the identity, as first given
     QByteArray tentative;
     bool justConnected = false;
+    // From a new connection until its identity query has had its answer or its waits: a bridge's
+    // banner may come there, in the identity's place.
+    bool connecting = false;
+    // Channels of set lines let go while they piled up: an answer may still name them.
+    QSet<QByteArray> forgotten;
     QSet<QByteArray> answeredKinds; // query words the instrument has surely answered
     bool answeredInTime = false;
 };

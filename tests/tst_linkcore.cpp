@@ -753,17 +753,25 @@ void tst_LinkCore::linesInOrder_data()
                        "< T4,200 = answer; shown 200",
                        "? AMPL? T4",
                        "< T4,5 = answer; shown 5"};
-    // Every source and channel has a set line not answered: no marker can name one that nothing
-    // unsettled names, and the identity finds the instrument's place. Right after the identity
-    // given on connecting, it could not be told from that one said twice: the width goes first.
+    // Every source and channel has a set line not answered: no channel is free for a marker. One
+    // that only set lines name serves: a line about it settles the oldest set line that may have
+    // sent it, and all before it; the marker after it then names a channel nothing names.
     QStringList everySet = {"> FREQ F1,1000", "> FREQ F2,1000"};
     for (int channel = 0; channel < 9; ++channel)
         everySet.append(QStringLiteral("> WIDTH T%1,10").arg(channel));
-    QTest::newRow("a set line on every source and channel, then a Get: the identity as marker")
+    QTest::newRow("a set line on every source and channel, then a Get: markers settle them")
         << connected + everySet
-            + QStringList{"? WIDTH? T3 = sends WIDTH? T3", "< T3,10 = discarded",
-                          R"(~ = answer: ""; sends *IDN?)",
-                          "< " + id + " = answer; sends WIDTH? T3", "< T3,10 = answer; shown 10"};
+            + QStringList{"? WIDTH? T3 = sends WIDTH? T0", "< T0,10 = discarded",
+                          R"(~ = answer: ""; sends FREQ? F1)",
+                          "< F1,1000 = answer; sends WIDTH? T3", "< T3,10 = answer; shown 10"};
+    // More set lines than are kept, none answered: the channel of the one let go stays named.
+    QStringList manySets = {"> WIDTH T3,350"};
+    for (int i = 0; i < 64; ++i)
+        manySets.append(QStringLiteral("> WIDTH T4,%1").arg(10 + i));
+    QTest::newRow("set lines piled up: the channel of one let go still sends a marker") << connected
+            + manySets
+            + QStringList{"? AMPL? T3 = sends AMPL? T0", "< T3,350 = discarded",
+                          "< T0,5 = answer; sends AMPL? T3", "< T3,5 = answer; shown 5"};
     // The marker goes unanswered, and brings nothing: the width is held back. The next Get sends
     // a marker about another channel; the replies owed come before its own, which settles them.
     QTest::newRow("a marker unanswered: held back, and the next Get's marker settles it")

@@ -329,7 +329,9 @@ Row setThenGetRow(const char *address, int runs)
                 click(w, "wChannel3/pbSetWidth");
                 click(w, "wChannel3/pbGetWidth");
             });
-            expectLines(instrument, {"WIDTH T3,200\r\n", "WIDTH? T3\r\n"}, "Set then Get");
+            // The set line's answer may still come, and name T3: a marker goes first.
+            expectLines(instrument, {"WIDTH T3,200\r\n", "WIDTH? T0\r\n", "WIDTH? T3\r\n"},
+                        "Set then Get");
             settle();
             return ms;
         },
@@ -342,8 +344,8 @@ Row setThenGetRow(const char *address, int runs)
         },
         getAlone);
 
-    row.what = QStringLiteral("Set then Get (width of T3) vs Get alone");
-    compareMs(row, getAlone, 1.5, QStringLiteral("≤ 1.5 × Get alone"));
+    row.what = QStringLiteral("Set then Get (width of T3, a marker first) vs Get alone");
+    compareMs(row, getAlone, 2.5, QStringLiteral("≤ 2.5 × Get alone"));
     return row;
 }
 
@@ -503,12 +505,11 @@ Row slowSweepRow(const char *address, bool silent, int runs)
     Widget w;
     connectWindow(w, instrument, address);
 
-    // Against the silent instrument, the second read-back of the first sweep, and both of the
-    // later ones, first ask for the identity: the reply owed to the read-back before may still
-    // come. None comes, so the read-back itself is not sent.
+    // Against the silent instrument every sweep sends the two frequencies: the second names
+    // another source than the first, and a later sweep's are the same queries still owed.
     const QList<QByteArray> firstSweep =
-        silent ? asLines({"FREQ? F1", "*IDN?"}) : asLines(sweepCommands());
-    const QList<QByteArray> laterSweeps = silent ? asLines({"*IDN?", "*IDN?"}) : firstSweep;
+        silent ? asLines({"FREQ? F1", "FREQ? F2"}) : asLines(sweepCommands());
+    const QList<QByteArray> laterSweeps = firstSweep;
     Row row;
     for (int run = 0; run < runs; ++run)
         row.measured.values.push_back(

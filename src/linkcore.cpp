@@ -470,8 +470,7 @@ bool LinkCore::sweepStep(Frame &frame)
         readBack.unanswered = exchange.outcome == Exchange::Unanswered;
         readBack.heard = exchange.heard;
         readBack.lateLines = ledger.lateLines - frame.lateBefore;
-        const std::optional<QString> stop =
-            frame.sweep->after(readBack, now);
+        const std::optional<QString> stop = frame.sweep->after(readBack, now);
         sweepDeadline = frame.sweep->deadline();
         if (stop) {
             log(*stop);

@@ -280,7 +280,7 @@ bool LinkCore::exchangeStep(Frame &frame)
             return true;
         }
         frame.finder.emplace(frame.bytes);
-        return follow(frame, frame.finder->start(ledger, situation()));
+        return follow(frame, frame.finder->start(ledger));
     case Step::MarkerAsked:
         // A marker's value is not shown: its control may hold a value the user is typing.
         return follow(frame,

@@ -41,9 +41,8 @@ PlaceFinder::Next PlaceFinder::askMarker(const ReplyLedger &ledger)
     return Next::AskMarker;
 }
 
-PlaceFinder::Next PlaceFinder::start(const ReplyLedger &ledger, const Situation &situation)
+PlaceFinder::Next PlaceFinder::start(const ReplyLedger &ledger)
 {
-    Q_UNUSED(situation);
     return askMarker(ledger);
 }
 

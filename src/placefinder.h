@@ -35,7 +35,7 @@ public:
     explicit PlaceFinder(QByteArrayView readBack);
 
     // The first step: a marker, or holding back where none can be told apart.
-    Next start(const ReplyLedger &ledger, const Situation &situation);
+    Next start(const ReplyLedger &ledger);
     // After each marker. `heard`: it brought something; `goOn`: the connection is up and the
     // press has time left.
     Next markerAnswered(ReplyLedger &ledger, bool heard, bool goOn, const Situation &situation);

@@ -16,10 +16,10 @@ constexpr qsizetype echoedLines = 16;
 // The query words a marker may use, most telling first, and the sources or channels of each.
 const char *const markerWords[] = {"WIDTH?", "DELAY?", "AMPL?", "TRIG?", "FREQ?"};
 constexpr int channels = 9;
+constexpr int sources = 2;
 // An identity shorter than this may read as an error word with its code ("ERR,3"), or as a word
 // a bridge says: it cannot show where the instrument has got to.
 constexpr qsizetype tellingIdentity = 8;
-constexpr int sources = 2;
 
 // "T3" for a line about channel 3: a key that outlives the line it came from.
 QByteArray keyOf(const std::optional<Target> &target)
@@ -63,7 +63,6 @@ void ReplyLedger::connected()
     connecting = true;
     endsLines = false;
     endsNone = false;
-    answeredInTime = false;
 }
 
 void ReplyLedger::sent(QByteArrayView line, bool query)
@@ -98,12 +97,6 @@ void ReplyLedger::sent(QByteArrayView line, bool query)
 const ReplyLedger::Sent *ReplyLedger::waitingQuery() const
 {
     return waiting && !unsettled.isEmpty() ? &unsettled.constLast() : nullptr;
-}
-
-qsizetype ReplyLedger::owedCount() const
-{
-    return std::count_if(unsettled.cbegin(), unsettled.cend(),
-                         [](const Sent &sent) { return sent.owed; });
 }
 
 bool ReplyLedger::readBackOwed() const
@@ -285,10 +278,9 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             // and the identity may still come.
             if (identityLine.isEmpty())
                 identityLine = identityText(text);
-            unsettled.last().unsure = true;
             unsettled.last().gaveIdentity = identityText(text) == identityLine;
             connecting = connecting && !query->onConnecting;
-            waiting = false;
+            leaveOpen();
             return Verdict::Reply;
         }
         if (producers.isEmpty() && !forgottenMay && (!repeat || query->line == sameQueryBefore)) {
@@ -304,7 +296,6 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             // query's own reply is still to come, and must not pass for another's. So may be a
             // named reply after an error word with its code.
             const QByteArray asked = query->line;
-            answeredInTime = true;
             if (named)
                 answeredKinds.insert(commandWord(asked).toByteArray().toUpper());
             if (repeat || !named) {
@@ -326,8 +317,7 @@ ReplyLedger::Verdict ReplyLedger::arrived(QByteArrayView line)
             settleThrough(producers.first());
             if (!named)
                 return Verdict::Late;
-            unsettled.last().unsure = true;
-            waiting = false;
+            leaveOpen();
             return Verdict::Reply;
         }
         if (!repeat && named && (!producers.isEmpty() || forgottenMay))
@@ -377,6 +367,12 @@ void ReplyLedger::takeUnsure(bool repeat)
     const qsizetype before = unsettled.size() - 1;
     if (before > 0 && !repeat)
         settleThrough(before - 1);
+    leaveOpen();
+}
+
+// The query that waits takes its line, but may still send one of its own.
+void ReplyLedger::leaveOpen()
+{
     unsettled.last().unsure = true;
     waiting = false;
 }

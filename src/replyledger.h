@@ -56,7 +56,6 @@ public:
 
     // Whether a read-back's waits have ended without its reply, and nothing has settled it since.
     bool readBackOwed() const;
-    qsizetype owedCount() const;
     // Whether anything still unsettled but the same query may yet send a line naming the source
     // or channel `readBack` reads: its reply could not be told from that line.
     bool contested(QByteArrayView readBack) const;
@@ -66,8 +65,6 @@ public:
     std::optional<QByteArray> markerFor(QByteArrayView readBack,
                                         const QList<QByteArray> &tried) const;
 
-    // Whether the instrument has answered a read-back within its waits on this connection.
-    bool keepsTime() const { return answeredInTime; }
     // Lines heard, on this connection and those before, that were replies owed: the instrument
     // answers later than the waits.
     int lateLines = 0;
@@ -108,6 +105,7 @@ private:
     const Sent *waitingQuery() const;
     void settleThrough(qsizetype index);
     void takeUnsure(bool repeat);
+    void leaveOpen();
 
     // Lines sent and not yet settled, oldest first; the last one may be the query that waits.
     QList<Sent> unsettled;
@@ -126,7 +124,6 @@ private:
     // Channels of set lines let go while they piled up: an answer may still name them.
     QSet<QByteArray> forgotten;
     QSet<QByteArray> answeredKinds; // query words the instrument has surely answered
-    bool answeredInTime = false;
 };
 
 #endif // REPLYLEDGER_H

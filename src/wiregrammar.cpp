@@ -77,35 +77,6 @@ bool sameQuantity(QByteArrayView setLine, QByteArrayView query)
         && namedIn(argumentsOf(setLine)) == targetNamed(argumentsOf(query));
 }
 
-bool sameValue(QByteArrayView confirmed, QByteArrayView sent, QByteArrayView command)
-{
-    confirmed = confirmed.trimmed();
-    sent = sent.trimmed();
-    if (confirmed == sent)
-        return true;
-    bool confirmedIsNumber = false;
-    bool sentIsNumber = false;
-    const double confirmedValue =
-        QByteArray(confirmed.data(), confirmed.size()).toDouble(&confirmedIsNumber);
-    const double sentValue = QByteArray(sent.data(), sent.size()).toDouble(&sentIsNumber);
-    if (!confirmedIsNumber || !sentIsNumber)
-        return false;
-    return confirmedValue == sentValue
-        || (command.compare("AMPL", Qt::CaseInsensitive) == 0
-            && qRound64(confirmedValue * 1000.0) == qRound64(sentValue));
-}
-
-bool readsAsReply(QByteArrayView confirmation, QByteArrayView setLine)
-{
-    if (commandWord(setLine).compare("AMPL", Qt::CaseInsensitive) != 0)
-        return true;
-    const QByteArrayView arguments = argumentsOf(setLine);
-    const QByteArrayView sent = arguments.sliced(arguments.indexOf(',') + 1).trimmed();
-    const QByteArrayView value = confirmation.sliced(confirmation.indexOf(',') + 1).trimmed();
-    return QByteArray(value.data(), value.size()).toDouble() * 1000.0
-        == QByteArray(sent.data(), sent.size()).toDouble();
-}
-
 std::optional<QString> replyValue(const QString &reply)
 {
     const QStringList pieces = reply.split(QLatin1Char(','), Qt::SkipEmptyParts);

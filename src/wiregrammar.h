@@ -46,13 +46,6 @@ QByteArrayView argumentsOf(QByteArrayView line);
 // Whether a set line and a query are about the same quantity of the same source or channel:
 // "WIDTH T3,350" and "WIDTH? T3". The answer to the one then belongs where the other's goes.
 bool sameQuantity(QByteArrayView setLine, QByteArrayView query);
-// Whether an instrument's confirmation carries the value a set line sent, in any form it writes
-// numbers: "1500.500" for "1500.5", the amplitude in volts, "2.5", for the millivolts sent, "2500".
-bool sameValue(QByteArrayView confirmed, QByteArrayView sent, QByteArrayView command);
-// Whether a set line's confirmation, "<channel>,<value>", reads as the reply to the query of the
-// same quantity would: not when it carries the amplitude in the millivolts it was set in, since
-// the instrument answers in volts.
-bool readsAsReply(QByteArrayView confirmation, QByteArrayView setLine);
 
 // The value of a reply "<source or channel>,<value>": the second of exactly two non-empty
 // comma-separated pieces.
